@@ -1,0 +1,14 @@
+// Export macro of the QarnBase stand-in: one shared copy per process, so that
+// the host and the plug-in write through the same log sink.
+#pragma once
+#if defined(_WIN32)
+#  if defined(QARNBASE_BUILDING)
+#    define QARNBASE_API __declspec(dllexport)
+#  else
+#    define QARNBASE_API __declspec(dllimport)
+#  endif
+#  define QARNBASE_PRINTF(fmt, args)
+#else
+#  define QARNBASE_API __attribute__((visibility("default")))
+#  define QARNBASE_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
+#endif

@@ -1,0 +1,56 @@
+// The one way the steps send SQL: wraps a host connection (borrowed, never
+// closed, may be null), keeps the code and text of the last failure and logs
+// every failure with its SQL. Made per step operation, held by shared_ptr.
+#pragma once
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "db_layer/CConnect.h"
+
+namespace UnifiedUpgradeComponent {
+
+// Reads the rows of the last query from the connection into the caller's variables.
+using RowReader = std::function<void(db_layer::CConnect&)>;
+
+class CDBAccessConn {
+public:
+    // Code and text reported by every call on a wrapper of a null connection.
+    static constexpr int kNullConnectionCode = -1;
+    static constexpr const char* kNullConnectionInfo = "no database connection was given for this operation";
+
+    explicit CDBAccessConn(db_layer::CConnect* pConn);
+
+    bool ExecuteHelper(const std::string& strSql);
+    // The reader runs once after a successful query, whatever the result holds.
+    bool ExecuteQuery(const std::string& strSql, RowReader fnReader);
+    void BeginTransaction();
+    void Commit();
+    void Rollback();
+    // Copies the stored failure; a success never clears it. Always true.
+    bool GetLastError(int& nErrorCode, std::string& strErrorInfo);
+
+private:
+    bool StoreFailure(const char* szOperation, const std::string& strSql);
+
+    db_layer::CConnect* m_pConn = nullptr;
+    int m_nLastErrorCode = 0;
+    std::string m_strLastErrorInfo;
+};
+
+using DBAccessConnPtr = std::shared_ptr<CDBAccessConn>;
+
+// Row reader shapes shared by the steps.
+namespace RowReaders {
+// Last value: every row overwrites the variable; no row leaves it unchanged.
+RowReader LastInt(const char* szColumn, int& nValue);
+RowReader LastString(const char* szColumn, std::string& strValue);
+// First value by position 0, no MoveNext.
+RowReader FirstIntAt0(int& nValue);
+// Drain: steps through every row, reads nothing.
+RowReader Drain();
+// Ignore: does nothing.
+RowReader Ignore();
+}  // namespace RowReaders
+
+}  // namespace UnifiedUpgradeComponent
