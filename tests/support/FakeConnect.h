@@ -1,0 +1,75 @@
+// A scripted stand-in for db_layer::CConnect in unit tests. It records every
+// text sent and every transaction call in order, and answers each statement
+// with scripted rows or a scripted failure; unscripted statements succeed with
+// no row. Scripts match by exact text or by substring, first match wins, and
+// may be limited to a number of uses.
+#pragma once
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "db_layer/CConnect.h"
+
+namespace vsu_test {
+
+// One result row: column name -> value; std::nullopt is a NULL field.
+using FakeRow = std::map<std::string, std::optional<std::string>>;
+
+class CFakeConnect : public db_layer::CConnect {
+public:
+    // Each recorded call: "EXEC <sql>", "QUERY <sql>", "BEGIN", "COMMIT", "ROLLBACK".
+    std::vector<std::string> calls;
+
+    // Rows for a statement whose text equals strSql (or contains it, with bSubstring).
+    // nTimes < 0: for every use; otherwise for that many uses, then the next matching script applies.
+    CFakeConnect& OnRows(const std::string& strSql, std::vector<FakeRow> rows, bool bSubstring = false,
+                         int nTimes = -1);
+    // A failure with the given code and text for such a statement.
+    CFakeConnect& OnFail(const std::string& strSql, int nCode, const std::string& strText, bool bSubstring = false,
+                         int nTimes = -1);
+    // Column order of scripted rows for GetInt(position): first column named here is position 0.
+    // By default position 0 is the alphabetically first column.
+
+    // Only the texts sent, in order, with Execute and Query alike.
+    std::vector<std::string> Statements() const;
+    // Texts sent that contain strPart.
+    std::vector<std::string> StatementsContaining(const std::string& strPart) const;
+
+    bool Execute(const std::string& strSql) override;
+    bool Query(const std::string& strSql) override;
+    bool BeginTransaction() override;
+    bool Commit() override;
+    bool Rollback() override;
+    int GetLastError(std::string& strErrorInfo) override;
+    bool MoveNext() override;
+    bool IsEOF() override;
+    std::string GetString(const std::string& strColumn) override;
+    int GetInt(int nColumn) override;
+    int GetInt(const std::string& strColumn) override;
+    bool IsNull(const std::string& strColumn) override;
+    bool Open(const std::string&) override { return true; }
+    void Close() override {}
+    bool IsOpen() const override { return true; }
+
+private:
+    struct SScript {
+        std::string strSql;
+        bool bSubstring = false;
+        int nTimes = -1;
+        bool bFail = false;
+        int nCode = 0;
+        std::string strText;
+        std::vector<FakeRow> rows;
+    };
+    bool Run(const std::string& strSql, const char* szKind);
+    const FakeRow* Current() const;
+
+    std::vector<SScript> m_scripts;
+    std::vector<FakeRow> m_rows;
+    size_t m_nRow = 0;
+    int m_nLastCode = 0;
+    std::string m_strLastText;
+};
+
+}  // namespace vsu_test
