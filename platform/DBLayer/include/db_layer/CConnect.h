@@ -36,8 +36,10 @@ public:
     // Zero-based column position. NULL reads as 0. A value that is not a
     // 32-bit integer reads as 0 and marks the read as failed: GetLastError
     // reports it, and the next Execute/Query on this connection fails with
-    // ErrorCode::kUnreadableValue instead of running, so no caller can walk
-    // on with a wrong number.
+    // ErrorCode::kUnreadableValue instead of running (once; then the mark is
+    // cleared). Readers cannot report a failure themselves, and a key walk that
+    // went on with a wrong number would skip or repeat rows unnoticed. The same
+    // holds for an unknown column or no current row in GetString/GetInt/IsNull.
     virtual int GetInt(int nColumn);
     virtual int GetInt(const std::string& strColumn);
     // Tells a NULL field from an empty text.

@@ -2,6 +2,7 @@
 // as a base-36 number (always > 1); failures without SQLSTATE use the fixed
 // negative codes below. The error text always names the SQLSTATE or the case.
 #pragma once
+#include "db_layer/DBLayerApi.h"
 
 namespace db_layer {
 namespace ErrorCode {
@@ -17,6 +18,6 @@ constexpr int kTransactionState = -6;  // Commit/Rollback without a transaction,
 }  // namespace ErrorCode
 
 // "42P01" -> its base-36 value; anything that is not five [0-9A-Z] gives 0.
-int SqlStateToCode(const char* szSqlState);
+DBLAYER_API int SqlStateToCode(const char* szSqlState);
 
 }  // namespace db_layer

@@ -1,0 +1,441 @@
+// CConnect over libpq. Every call sends its whole text with the simple query
+// protocol and reads every result before it returns, so nothing is left pending
+// on the connection; only the last result is kept as the cursor.
+#include "db_layer/CConnect.h"
+
+#include <libpq-fe.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+#include "db_layer/ErrorCodes.h"
+
+namespace db_layer {
+
+namespace {
+
+struct SResultDeleter {
+    void operator()(PGresult* pResult) const { PQclear(pResult); }
+};
+using ResultPtr = std::unique_ptr<PGresult, SResultDeleter>;
+
+// Notices (e.g. "table does not exist, skipping" of DROP ... IF EXISTS in
+// delivered scripts) are not failures; libpq would print them to stderr.
+void IgnoreNotice(void*, const char*) {}
+
+std::string TrimTrailing(std::string strText)
+{
+    while (!strText.empty() && (strText.back() == '\n' || strText.back() == ' ' || strText.back() == '\r'))
+        strText.pop_back();
+    return strText;
+}
+
+// Line of the statement text at a 1-based character position (the server counts
+// characters; the client encoding is UTF-8).
+int LineOfPosition(const std::string& strSql, long nPosition)
+{
+    int nLine = 1;
+    long nChar = 0;
+    for (size_t i = 0; i < strSql.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(strSql[i]);
+        if ((c & 0xC0) == 0x80)
+            continue;  // continuation byte of a multi-byte character
+        if (++nChar >= nPosition)
+            break;
+        if (c == '\n')
+            ++nLine;
+    }
+    return nLine;
+}
+
+bool ParseInt32(const char* szValue, int& nValue)
+{
+    const char* p = szValue;
+    if (*p == '+' || *p == '-')
+        ++p;
+    if (*p == '\0')
+        return false;
+    for (const char* q = p; *q != '\0'; ++q) {
+        if (*q < '0' || *q > '9')
+            return false;
+    }
+    errno = 0;
+    char* pEnd = nullptr;
+    const long long nWide = std::strtoll(szValue, &pEnd, 10);
+    if (errno == ERANGE || *pEnd != '\0' || nWide < std::numeric_limits<int>::min() ||
+        nWide > std::numeric_limits<int>::max())
+        return false;
+    nValue = static_cast<int>(nWide);
+    return true;
+}
+
+}  // namespace
+
+struct CConnect::SImpl {
+    PGconn* pConn = nullptr;
+    ResultPtr pResult;  // the cursor: last result of the last Query
+    int nRow = 0;
+    int nLastCode = ErrorCode::kNone;
+    std::string strLastText;
+    // A read that could not be answered; the next statement is refused once.
+    bool bReadFailed = false;
+
+    void Fail(int nCode, std::string strText)
+    {
+        nLastCode = nCode;
+        strLastText = std::move(strText);
+    }
+
+    void FailRead(const std::string& strText)
+    {
+        Fail(ErrorCode::kUnreadableValue, strText);
+        bReadFailed = true;
+    }
+
+    bool HasRow() const { return pResult && nRow < PQntuples(pResult.get()); }
+
+    // Column index by exact name, then case-insensitively; -1 when absent.
+    int ColumnIndex(const std::string& strColumn) const
+    {
+        if (!pResult)
+            return -1;
+        const int nFields = PQnfields(pResult.get());
+        for (int i = 0; i < nFields; ++i) {
+            if (strColumn == PQfname(pResult.get(), i))
+                return i;
+        }
+        for (int i = 0; i < nFields; ++i) {
+            if (strcasecmp(strColumn.c_str(), PQfname(pResult.get(), i)) == 0)
+                return i;
+        }
+        return -1;
+    }
+
+    // Checks that a field can be read; records the failure otherwise.
+    bool CanRead(int nColumn, const std::string& strColumnName)
+    {
+        if (!HasRow()) {
+            FailRead("cannot read column " + strColumnName + ": there is no current row");
+            return false;
+        }
+        if (nColumn < 0 || nColumn >= PQnfields(pResult.get())) {
+            FailRead("cannot read column " + strColumnName + ": the result has no such column");
+            return false;
+        }
+        return true;
+    }
+
+    std::string ServerErrorText(const PGresult* pError, const std::string& strSql) const
+    {
+        const char* szPrimary = PQresultErrorField(pError, PG_DIAG_MESSAGE_PRIMARY);
+        std::string strText;
+        if (szPrimary != nullptr)
+            strText = szPrimary;
+        else
+            strText = TrimTrailing(PQresultErrorMessage(pError));
+        if (strText.empty() && pConn != nullptr)
+            strText = TrimTrailing(PQerrorMessage(pConn));
+        if (const char* szDetail = PQresultErrorField(pError, PG_DIAG_MESSAGE_DETAIL))
+            strText += std::string("; detail: ") + szDetail;
+        if (const char* szHint = PQresultErrorField(pError, PG_DIAG_MESSAGE_HINT))
+            strText += std::string("; hint: ") + szHint;
+        if (const char* szContext = PQresultErrorField(pError, PG_DIAG_CONTEXT))
+            strText += std::string("; context: ") + szContext;
+        // In a script of many lines the line is what an operator needs to find the statement.
+        const char* szPosition = PQresultErrorField(pError, PG_DIAG_STATEMENT_POSITION);
+        if (szPosition != nullptr && strSql.find('\n') != std::string::npos)
+            strText += "; at line " + std::to_string(LineOfPosition(strSql, std::atol(szPosition)));
+        if (const char* szState = PQresultErrorField(pError, PG_DIAG_SQLSTATE))
+            strText += std::string(" (SQLSTATE ") + szState + ")";
+        return strText;
+    }
+
+    // Records the failure of a call: a server error by its SQLSTATE, a broken
+    // connection as lost whatever the server said last.
+    void FailFromResult(const PGresult* pError, const std::string& strSql)
+    {
+        std::string strText = pError != nullptr ? ServerErrorText(pError, strSql)
+                                                : TrimTrailing(PQerrorMessage(pConn));
+        if (PQstatus(pConn) == CONNECTION_BAD) {
+            Fail(ErrorCode::kConnectionLost, "the connection to the server was lost: " + strText);
+            return;
+        }
+        const char* szState = pError != nullptr ? PQresultErrorField(pError, PG_DIAG_SQLSTATE) : nullptr;
+        const int nCode = SqlStateToCode(szState);
+        if (nCode != 0)
+            Fail(nCode, strText);
+        else
+            Fail(ErrorCode::kNoResult, "the server gave no usable result: " + strText);
+    }
+
+    // Sends the whole text and reads every result. The first error decides the
+    // outcome; the last successful result becomes the cursor when bKeepRows.
+    bool Run(const std::string& strSql, bool bKeepRows)
+    {
+        pResult.reset();
+        nRow = 0;
+        if (pConn == nullptr) {
+            Fail(ErrorCode::kNoConnection, "the connection is not open");
+            return false;
+        }
+        if (bReadFailed) {
+            // The caller read a value that was not there or not a number and
+            // would now act on a wrong one; the recorded read failure stands.
+            bReadFailed = false;
+            return false;
+        }
+        if (strSql.empty()) {
+            Fail(ErrorCode::kEmptyStatement, "the statement text is empty");
+            return false;
+        }
+        if (PQstatus(pConn) == CONNECTION_BAD) {
+            Fail(ErrorCode::kConnectionLost,
+                 "the connection to the server was lost: " + TrimTrailing(PQerrorMessage(pConn)));
+            return false;
+        }
+        if (PQsendQuery(pConn, strSql.c_str()) == 0) {
+            FailFromResult(nullptr, strSql);
+            return false;
+        }
+        ResultPtr pFirstError;
+        ResultPtr pLast;
+        bool bAnyResult = false;
+        while (PGresult* pRaw = PQgetResult(pConn)) {
+            ResultPtr pOne(pRaw);
+            bAnyResult = true;
+            switch (PQresultStatus(pRaw)) {
+            case PGRES_COPY_IN:
+                // No data can be supplied here: end the copy so the server fails it.
+                PQputCopyEnd(pConn, "COPY FROM STDIN is not supported by this connection");
+                break;
+            case PGRES_COPY_OUT: {
+                char* pBuffer = nullptr;
+                while (PQgetCopyData(pConn, &pBuffer, 0) > 0)
+                    PQfreemem(pBuffer);
+                break;
+            }
+            case PGRES_BAD_RESPONSE:
+            case PGRES_FATAL_ERROR:
+            case PGRES_NONFATAL_ERROR:
+                if (!pFirstError)
+                    pFirstError = std::move(pOne);
+                break;
+            default:
+                pLast = std::move(pOne);
+                break;
+            }
+        }
+        if (pFirstError) {
+            FailFromResult(pFirstError.get(), strSql);
+            return false;
+        }
+        if (!bAnyResult) {
+            FailFromResult(nullptr, strSql);
+            if (nLastCode != ErrorCode::kConnectionLost)
+                Fail(ErrorCode::kNoResult, "the server gave no result: " + TrimTrailing(PQerrorMessage(pConn)));
+            return false;
+        }
+        if (bKeepRows)
+            pResult = std::move(pLast);
+        return true;
+    }
+
+    // A transaction command, checked against the server's transaction state.
+    bool RunTransactionCommand(const char* szCommand)
+    {
+        if (pConn != nullptr && PQstatus(pConn) == CONNECTION_OK && !bReadFailed) {
+            const PGTransactionStatusType eState = PQtransactionStatus(pConn);
+            const bool bBegin = std::strcmp(szCommand, "BEGIN") == 0;
+            if (bBegin && eState != PQTRANS_IDLE) {
+                Fail(ErrorCode::kTransactionState,
+                     "BEGIN refused: a transaction is already open on this connection");
+                return false;
+            }
+            if (!bBegin && eState == PQTRANS_IDLE) {
+                Fail(ErrorCode::kTransactionState,
+                     std::string(szCommand) + " refused: there is no transaction in progress");
+                return false;
+            }
+        }
+        if (!Run(szCommand, true))
+            return false;
+        // The server answers COMMIT of a failed transaction with ROLLBACK.
+        const char* szStatus = pResult ? PQcmdStatus(pResult.get()) : "";
+        pResult.reset();
+        if (std::strcmp(szCommand, "COMMIT") == 0 && std::strcmp(szStatus, "ROLLBACK") == 0) {
+            Fail(ErrorCode::kTransactionState,
+                 "COMMIT failed: the transaction had failed before and was rolled back; none of its "
+                 "statements took effect");
+            return false;
+        }
+        return true;
+    }
+};
+
+CConnect::CConnect() : m_pImpl(new SImpl()) {}
+
+CConnect::~CConnect()
+{
+    Close();
+}
+
+bool CConnect::Execute(const std::string& strSql)
+{
+    const bool bOk = m_pImpl->Run(strSql, false);
+    m_pImpl->pResult.reset();
+    return bOk;
+}
+
+bool CConnect::Query(const std::string& strSql)
+{
+    return m_pImpl->Run(strSql, true);
+}
+
+bool CConnect::BeginTransaction()
+{
+    return m_pImpl->RunTransactionCommand("BEGIN");
+}
+
+bool CConnect::Commit()
+{
+    return m_pImpl->RunTransactionCommand("COMMIT");
+}
+
+bool CConnect::Rollback()
+{
+    return m_pImpl->RunTransactionCommand("ROLLBACK");
+}
+
+int CConnect::GetLastError(std::string& strErrorInfo)
+{
+    strErrorInfo = m_pImpl->strLastText;
+    return m_pImpl->nLastCode;
+}
+
+bool CConnect::MoveNext()
+{
+    if (!m_pImpl->HasRow())
+        return false;
+    ++m_pImpl->nRow;
+    return m_pImpl->HasRow();
+}
+
+bool CConnect::IsEOF()
+{
+    return !m_pImpl->HasRow();
+}
+
+std::string CConnect::GetString(const std::string& strColumn)
+{
+    const int nColumn = m_pImpl->ColumnIndex(strColumn);
+    if (!m_pImpl->CanRead(nColumn, "\"" + strColumn + "\""))
+        return std::string();
+    PGresult* pResult = m_pImpl->pResult.get();
+    if (PQgetisnull(pResult, m_pImpl->nRow, nColumn))
+        return std::string();
+    return std::string(PQgetvalue(pResult, m_pImpl->nRow, nColumn),
+                       static_cast<size_t>(PQgetlength(pResult, m_pImpl->nRow, nColumn)));
+}
+
+int CConnect::GetInt(int nColumn)
+{
+    if (!m_pImpl->CanRead(nColumn, "at position " + std::to_string(nColumn)))
+        return 0;
+    PGresult* pResult = m_pImpl->pResult.get();
+    if (PQgetisnull(pResult, m_pImpl->nRow, nColumn))
+        return 0;
+    const char* szValue = PQgetvalue(pResult, m_pImpl->nRow, nColumn);
+    int nValue = 0;
+    if (!ParseInt32(szValue, nValue)) {
+        m_pImpl->FailRead(std::string("cannot read column \"") + PQfname(pResult, nColumn) + "\" as a 32-bit integer: '" +
+                          szValue + "'");
+        return 0;
+    }
+    return nValue;
+}
+
+int CConnect::GetInt(const std::string& strColumn)
+{
+    const int nColumn = m_pImpl->ColumnIndex(strColumn);
+    if (!m_pImpl->CanRead(nColumn, "\"" + strColumn + "\""))
+        return 0;
+    return GetInt(nColumn);
+}
+
+bool CConnect::IsNull(const std::string& strColumn)
+{
+    const int nColumn = m_pImpl->ColumnIndex(strColumn);
+    if (!m_pImpl->CanRead(nColumn, "\"" + strColumn + "\""))
+        return true;
+    return PQgetisnull(m_pImpl->pResult.get(), m_pImpl->nRow, nColumn) != 0;
+}
+
+bool CConnect::Open(const std::string& strConnInfo)
+{
+    Close();
+    PGconn* pConn = PQconnectdb(strConnInfo.c_str());
+    if (pConn == nullptr) {
+        m_pImpl->Fail(ErrorCode::kNoConnection, "cannot connect: out of memory");
+        return false;
+    }
+    if (PQstatus(pConn) != CONNECTION_OK) {
+        m_pImpl->Fail(ErrorCode::kNoConnection, "cannot connect: " + TrimTrailing(PQerrorMessage(pConn)));
+        PQfinish(pConn);
+        return false;
+    }
+    PQsetNoticeProcessor(pConn, IgnoreNotice, nullptr);
+    m_pImpl->pConn = pConn;
+    // Values are written into statement texts with '' as the only escape:
+    // that holds only with standard_conforming_strings on.
+    if (PQsetClientEncoding(pConn, "UTF8") != 0) {
+        m_pImpl->Fail(ErrorCode::kNoConnection,
+                      "cannot set client encoding UTF8: " + TrimTrailing(PQerrorMessage(pConn)));
+        Close();
+        return false;
+    }
+    if (!m_pImpl->Run("SET standard_conforming_strings = on", false)) {
+        const int nCode = m_pImpl->nLastCode;
+        const std::string strText = m_pImpl->strLastText;
+        Close();
+        m_pImpl->Fail(nCode, "cannot set standard_conforming_strings: " + strText);
+        return false;
+    }
+    return true;
+}
+
+void CConnect::Close()
+{
+    m_pImpl->pResult.reset();
+    m_pImpl->nRow = 0;
+    m_pImpl->bReadFailed = false;
+    if (m_pImpl->pConn != nullptr) {
+        PQfinish(m_pImpl->pConn);
+        m_pImpl->pConn = nullptr;
+    }
+}
+
+bool CConnect::IsOpen() const
+{
+    return m_pImpl->pConn != nullptr && PQstatus(m_pImpl->pConn) == CONNECTION_OK;
+}
+
+DBParam CConnect::GetParam() const
+{
+    DBParam param;
+    PGconn* pConn = m_pImpl->pConn;
+    if (pConn == nullptr)
+        return param;
+    auto text = [](const char* sz) { return sz != nullptr ? std::string(sz) : std::string(); };
+    param.host = text(PQhost(pConn));
+    const std::string strPort = text(PQport(pConn));
+    param.port = strPort.empty() ? 0 : std::atoi(strPort.c_str());
+    param.user = text(PQuser(pConn));
+    param.password = text(PQpass(pConn));
+    param.dbname = text(PQdb(pConn));
+    param.options = text(PQoptions(pConn));
+    return param;
+}
+
+}  // namespace db_layer
