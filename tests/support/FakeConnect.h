@@ -28,8 +28,7 @@ public:
     // A failure with the given code and text for such a statement.
     CFakeConnect& OnFail(const std::string& strSql, int nCode, const std::string& strText, bool bSubstring = false,
                          int nTimes = -1);
-    // Column order of scripted rows for GetInt(position): first column named here is position 0.
-    // By default position 0 is the alphabetically first column.
+    // GetInt(position) counts the columns of a scripted row in name order.
 
     // Only the texts sent, in order, with Execute and Query alike.
     std::vector<std::string> Statements() const;

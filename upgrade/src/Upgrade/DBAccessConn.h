@@ -31,7 +31,8 @@ public:
     bool GetLastError(int& nErrorCode, std::string& strErrorInfo);
 
 private:
-    bool StoreFailure(const char* szOperation, const std::string& strSql);
+    // Takes the connection's failure (or the null-connection failure) as the stored one.
+    void StoreFailure();
 
     db_layer::CConnect* m_pConn = nullptr;
     int m_nLastErrorCode = 0;

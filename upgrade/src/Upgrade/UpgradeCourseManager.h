@@ -48,6 +48,17 @@ public:
     const UpgradeCourse& Registry() const { return m_vecUpgradeCourse; }
 
 private:
+    // The log lines of one run operation; each format takes the operation's qualified name.
+    struct SRunMessages {
+        const char* szRun;
+        int nEnumerateFailedLevel;
+        const char* szEnumerateFailed;
+        const char* szStarted;  // logged before the first step, or nullptr
+        const char* szStepFailed;
+    };
+    template <class FnPass>
+    bool RunCourse(const CVersion& startVersion, const SRunMessages& messages, FnPass fnPass);
+
     UpgradeCourse m_vecUpgradeCourse;
     int m_nLastErrorCode = 0;
     std::string m_strLastErrorInfo;

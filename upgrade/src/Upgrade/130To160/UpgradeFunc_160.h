@@ -1,0 +1,17 @@
+// Step from 1.3.0 to 1.6.0: applies the update_V1.2.0 script; its records pass
+// gives every visit and appointment record the group of the visitor's earliest
+// group relation before it marks 1.6.0 reached. Stateless.
+#pragma once
+#include "Upgrade/ScriptStep.h"
+
+namespace UnifiedUpgradeComponent {
+
+class C130ToC160 : public CScriptStep {
+public:
+    C130ToC160();
+
+    bool UpgradeCourse_Records(int& nErrorCode, std::string& strErrorInfo, db_layer::CConnect* pFirstConn,
+                               db_layer::CConnect* pSecondConn, db_layer::DBParam dbParam) override;
+};
+
+}  // namespace UnifiedUpgradeComponent

@@ -1,0 +1,97 @@
+#include "Upgrade/DBAccessConn.h"
+
+#include "Upgrade/LogPosition.h"
+
+namespace UnifiedUpgradeComponent {
+
+CDBAccessConn::CDBAccessConn(db_layer::CConnect* pConn) {
+    if (pConn != nullptr) m_pConn = pConn;
+}
+
+void CDBAccessConn::StoreFailure() {
+    if (m_pConn != nullptr) {
+        m_nLastErrorCode = m_pConn->GetLastError(m_strLastErrorInfo);
+    } else {
+        m_nLastErrorCode = kNullConnectionCode;
+        m_strLastErrorInfo = kNullConnectionInfo;
+    }
+}
+
+bool CDBAccessConn::ExecuteHelper(const std::string& strSql) {
+    if (m_pConn != nullptr && m_pConn->Execute(strSql)) return true;
+    StoreFailure();
+    UPG_LOG(LOG_WARN, "[%s][CDBAccessConn::ExecuteHelper] Failed, errorcode: %d, errorinfo: %s, sql: %s[%s(%d)]",
+            "UnifiedUpgradeComponent::CDBAccessConn::ExecuteHelper", m_nLastErrorCode, m_strLastErrorInfo.c_str(),
+            strSql.c_str());
+    return false;
+}
+
+bool CDBAccessConn::ExecuteQuery(const std::string& strSql, RowReader fnReader) {
+    if (m_pConn != nullptr && m_pConn->Query(strSql)) {
+        fnReader(*m_pConn);
+        return true;
+    }
+    StoreFailure();
+    UPG_LOG(LOG_WARN, "[%s][CDBAccessConn::ExecuteQuery] Failed, errorcode: %d, errorinfo: %s, sql: %s[%s(%d)]",
+            "UnifiedUpgradeComponent::CDBAccessConn::ExecuteQuery", m_nLastErrorCode, m_strLastErrorInfo.c_str(),
+            strSql.c_str());
+    return false;
+}
+
+void CDBAccessConn::BeginTransaction() {
+    if (m_pConn != nullptr) m_pConn->BeginTransaction();
+}
+
+void CDBAccessConn::Commit() {
+    if (m_pConn != nullptr) m_pConn->Commit();
+}
+
+void CDBAccessConn::Rollback() {
+    if (m_pConn != nullptr) m_pConn->Rollback();
+}
+
+bool CDBAccessConn::GetLastError(int& nErrorCode, std::string& strErrorInfo) {
+    nErrorCode = m_nLastErrorCode;
+    strErrorInfo = m_strLastErrorInfo;
+    return true;
+}
+
+namespace RowReaders {
+
+RowReader LastInt(const char* szColumn, int& nValue) {
+    return [szColumn, &nValue](db_layer::CConnect& conn) {
+        while (!conn.IsEOF()) {
+            nValue = conn.GetInt(szColumn);
+            conn.MoveNext();
+        }
+    };
+}
+
+RowReader LastString(const char* szColumn, std::string& strValue) {
+    return [szColumn, &strValue](db_layer::CConnect& conn) {
+        while (!conn.IsEOF()) {
+            strValue = conn.GetString(szColumn);
+            conn.MoveNext();
+        }
+    };
+}
+
+RowReader FirstIntAt0(int& nValue) {
+    return [&nValue](db_layer::CConnect& conn) {
+        if (!conn.IsEOF()) nValue = conn.GetInt(0);
+    };
+}
+
+RowReader Drain() {
+    return [](db_layer::CConnect& conn) {
+        while (!conn.IsEOF()) conn.MoveNext();
+    };
+}
+
+RowReader Ignore() {
+    return [](db_layer::CConnect&) {};
+}
+
+}  // namespace RowReaders
+
+}  // namespace UnifiedUpgradeComponent

@@ -1,0 +1,35 @@
+#include "Upgrade/ScriptReplayStep.h"
+
+#include "Upgrade/LogPosition.h"
+#include "Upgrade/ScriptFile.h"
+
+namespace UnifiedUpgradeComponent {
+
+CScriptReplayStep::CScriptReplayStep(const SStepLiterals& literals)
+    : CScriptStep(literals, CScriptStep::NO_INCREMENTAL_SCRIPT) {}
+
+bool CScriptReplayStep::UpgradeCourse_Config_IncreData(int& nErrorCode, std::string& strErrorInfo,
+                                                       db_layer::CConnect* /*pFirstConn*/,
+                                                       db_layer::CConnect* pSecondConn,
+                                                       db_layer::CConnect* pThirdConn,
+                                                       db_layer::DBParam /*dbParam*/) {
+    if (pThirdConn == nullptr || pSecondConn == nullptr) return false;
+
+    const std::string strName = QualifiedName("UpgradeCourse_Config_IncreData");
+    const std::string strPath = ScriptPath();
+    std::string strScript;
+    // Unlike the configuration pass, a replay never sends an empty text for a
+    // missing script: the third database would silently stay behind.
+    if (!ReadScriptFile(strScript, strPath, "")) {
+        UPG_LOG(LOG_WARN, "[%s]ReadFile Failed, file: %s[%s(%d)]", strName.c_str(), strPath.c_str());
+        return false;
+    }
+    if (pThirdConn->Execute(strScript)) return true;
+
+    nErrorCode = pThirdConn->GetLastError(strErrorInfo);
+    UPG_LOG(LOG_WARN, "[%s]Failed, errorcode: %d, errorinfo: %s, sql: %s[%s(%d)]", strName.c_str(), nErrorCode,
+            strErrorInfo.c_str(), strScript.c_str());
+    return false;
+}
+
+}  // namespace UnifiedUpgradeComponent

@@ -1,0 +1,21 @@
+// A script step whose incremental configuration pass replays its script by
+// sending it straight on the host's third connection, without a connection
+// wrapper. Configuration and records passes are those of every script step.
+// Members differ only in their literals; the script must be readable at replay.
+#pragma once
+#include "Upgrade/ScriptStep.h"
+
+namespace UnifiedUpgradeComponent {
+
+class CScriptReplayStep : public CScriptStep {
+public:
+    explicit CScriptReplayStep(const SStepLiterals& literals);
+
+    // Fails without touching anything when the second or third connection is
+    // missing; a script that cannot be read fails before anything is sent.
+    bool UpgradeCourse_Config_IncreData(int& nErrorCode, std::string& strErrorInfo, db_layer::CConnect* pFirstConn,
+                                        db_layer::CConnect* pSecondConn, db_layer::CConnect* pThirdConn,
+                                        db_layer::DBParam dbParam) override;
+};
+
+}  // namespace UnifiedUpgradeComponent
