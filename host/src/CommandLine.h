@@ -1,0 +1,50 @@
+// The command's interface: parses argv with CLI11 into the options of one
+// invocation. Owns nothing beyond the parsed values; a usage error is reported
+// as one line and the exit code the contract gives it (2), help as exit 0.
+#pragma once
+#include <string>
+#include <vector>
+
+namespace VisitorUpgradeHost {
+
+enum class ECommand { kNone, kVersion, kRun, kStatus };
+
+struct SRunOptions {
+    std::string strFrom;
+    std::vector<std::string> vecPasses;
+    std::string strDb1;
+    std::string strDb2;  // empty: a second connection with db1's conninfo
+    std::string strDb3;  // empty: no third connection
+    bool bHasDb2 = false;
+    bool bHasDb3 = false;
+    std::string strWorkdir;
+    std::string strLibrary;  // empty: the plug-in beside the command
+    std::string strLogFile;  // empty: stderr
+    int nLogLevel = 3;
+};
+
+struct SStatusOptions {
+    std::string strDb1;
+};
+
+class CCommandLine {
+public:
+    // Parses; on false, nExitCode is what main returns (0 after help, 2 on a usage error).
+    bool Parse(int argc, char** argv, int& nExitCode);
+
+    ECommand Command() const { return m_eCommand; }
+    const SRunOptions& Run() const { return m_run; }
+    const SStatusOptions& Status() const { return m_status; }
+    const std::string& VersionLibrary() const { return m_strVersionLibrary; }
+
+    // True for the passes that hand the plug-in a third connection it must have.
+    static bool NeedsThirdConnection(const std::string& strPass);
+
+private:
+    ECommand m_eCommand = ECommand::kNone;
+    SRunOptions m_run;
+    SStatusOptions m_status;
+    std::string m_strVersionLibrary;
+};
+
+}  // namespace VisitorUpgradeHost

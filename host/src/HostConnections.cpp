@@ -1,0 +1,35 @@
+#include "HostConnections.h"
+
+namespace VisitorUpgradeHost {
+
+std::unique_ptr<db_layer::CConnect> CHostConnections::OpenOne(const std::string& strConnInfo,
+                                                              const std::string& strOption, std::string& strError) {
+    auto pConn = std::make_unique<db_layer::CConnect>();
+    if (!pConn->Open(strConnInfo)) {
+        std::string strReason;
+        pConn->GetLastError(strReason);
+        // libpq's messages end with a newline and may span lines; one line is promised.
+        for (char& c : strReason) {
+            if (c == '\n' || c == '\r' || c == '\t') c = ' ';
+        }
+        while (!strReason.empty() && strReason.back() == ' ') strReason.pop_back();
+        strError = "cannot connect with " + strOption + ": " + strReason;
+        return nullptr;
+    }
+    return pConn;
+}
+
+bool CHostConnections::Open(const std::string& strDb1, const std::string& strDb2, bool bHasDb3,
+                            const std::string& strDb3, std::string& strError) {
+    m_pFirst = OpenOne(strDb1, "--db1", strError);
+    if (!m_pFirst) return false;
+    m_pSecond = OpenOne(strDb2, "--db2", strError);
+    if (!m_pSecond) return false;
+    if (bHasDb3) {
+        m_pThird = OpenOne(strDb3, "--db3", strError);
+        if (!m_pThird) return false;
+    }
+    return true;
+}
+
+}  // namespace VisitorUpgradeHost

@@ -1,0 +1,87 @@
+#include "StatusRows.h"
+
+#include "Qarn/Base/StringUtil.h"
+
+namespace VisitorUpgradeHost {
+
+using Qarn::Base::StringUtil::str_fmt;
+using Qarn::Base::StringUtil::StringReplace;
+
+namespace {
+
+std::string Quoted(const std::string& strValue) {
+    // The host's connections run with standard_conforming_strings=on: doubling ' is the whole escape.
+    return "'" + StringReplace(strValue, "'", "''") + "'";
+}
+
+std::string OneLine(std::string strText) {
+    for (char& c : strText) {
+        if (c == '\n' || c == '\r' || c == '\t') c = ' ';
+    }
+    return strText;
+}
+
+}  // namespace
+
+bool CStatusRows::Ensure(db_layer::CConnect& conn, const std::string& strModule, const std::string& strFromVersion,
+                         bool& bInserted, std::string& strError) {
+    const std::string strModuleLit = Quoted(strModule);
+    const std::string strSql = str_fmt(
+        "WITH added AS (INSERT INTO platform.module_version_status "
+        "(module_identity, version_no, status, schedule, rate_progress, step_ver, install_time, achieve_time) "
+        "SELECT %s, '%s', s.status, s.schedule, s.rate_progress, s.step_ver, s.install_time, s.achieve_time "
+        "FROM (SELECT status, schedule, rate_progress, step_ver, install_time, achieve_time, 0 AS pref "
+        "FROM platform.module_version_status WHERE module_identity = %s "
+        "UNION ALL SELECT 0, 0, 0, %s, NULL, NULL, 1) s "
+        "WHERE NOT EXISTS (SELECT 1 FROM platform.module_version_status "
+        "WHERE module_identity = %s AND version_no = '%s') "
+        "ORDER BY s.pref, s.achieve_time DESC NULLS LAST LIMIT 1 RETURNING 1) "
+        "SELECT count(*) AS added FROM added;",
+        strModuleLit.c_str(), kNarrowedVersionNo, strModuleLit.c_str(), Quoted(strFromVersion).c_str(),
+        strModuleLit.c_str(), kNarrowedVersionNo);
+    if (!conn.Query(strSql) || conn.IsEOF()) {
+        conn.GetLastError(strError);
+        strError = OneLine(strError);
+        return false;
+    }
+    bInserted = conn.GetString("added") != "0";
+    return true;
+}
+
+bool CStatusRows::Read(db_layer::CConnect& conn, const std::string& strModule, std::vector<SStatusRow>& vecRows,
+                       std::string& strError) {
+    // Times in ISO form with a 'T', so that each line splits on blanks.
+    const std::string strSql = str_fmt(
+        "SELECT version_no, status, schedule, rate_progress, step_ver, "
+        "to_char(install_time, 'YYYY-MM-DD\"T\"HH24:MI:SS') AS install_time, "
+        "to_char(achieve_time, 'YYYY-MM-DD\"T\"HH24:MI:SS') AS achieve_time "
+        "FROM platform.module_version_status WHERE module_identity = %s ORDER BY version_no;",
+        Quoted(strModule).c_str());
+    if (!conn.Query(strSql)) {
+        conn.GetLastError(strError);
+        strError = OneLine(strError);
+        return false;
+    }
+    vecRows.clear();
+    while (!conn.IsEOF()) {
+        SStatusRow row;
+        row.strVersionNo = conn.GetString("version_no");
+        row.strStatus = conn.GetString("status");
+        row.strSchedule = conn.GetString("schedule");
+        row.strRateProgress = conn.GetString("rate_progress");
+        row.strStepVer = conn.GetString("step_ver");
+        row.strInstallTime = conn.GetString("install_time");
+        row.strAchieveTime = conn.GetString("achieve_time");
+        vecRows.push_back(row);
+        conn.MoveNext();
+    }
+    return true;
+}
+
+std::string CStatusRows::Format(const SStatusRow& row) {
+    return "version_no=" + row.strVersionNo + " status=" + row.strStatus + " schedule=" + row.strSchedule +
+           " rate_progress=" + row.strRateProgress + " step_ver=" + row.strStepVer +
+           " install_time=" + row.strInstallTime + " achieve_time=" + row.strAchieveTime;
+}
+
+}  // namespace VisitorUpgradeHost
