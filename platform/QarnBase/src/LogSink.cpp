@@ -54,6 +54,33 @@ bool IsWordChar(char c)
     return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
 }
 
+size_t SkipBlanks(const std::string& strLine, size_t nPos)
+{
+    while (nPos < strLine.size() && (strLine[nPos] == ' ' || strLine[nPos] == '\t'))
+        ++nPos;
+    return nPos;
+}
+
+// Position just past the quote that closes the value opened at nOpen. Doubled
+// quotes stay inside, as do backslash escapes where bBackslash (libpq syntax);
+// an unterminated value runs to the end of the line, so it is masked whole.
+size_t QuotedEnd(const std::string& strLine, size_t nOpen, bool bBackslash)
+{
+    size_t nPos = nOpen + 1;
+    while (nPos < strLine.size()) {
+        const char c = strLine[nPos];
+        if (c == '\'') {
+            if (nPos + 1 < strLine.size() && strLine[nPos + 1] == '\'') {
+                nPos += 2;
+                continue;
+            }
+            return nPos + 1;
+        }
+        nPos += (bBackslash && c == '\\' && nPos + 1 < strLine.size()) ? 2 : 1;
+    }
+    return nPos;
+}
+
 }  // namespace
 
 bool CLogSink::SetFile(const std::string& strPath)
@@ -131,43 +158,20 @@ std::string CLogSink::MaskSecrets(const std::string& strLine)
             strResult += strLine[nPos++];
             continue;
         }
-        size_t nAfter = nPos + nKeyword;
-        while (nAfter < strLine.size() && (strLine[nAfter] == ' ' || strLine[nAfter] == '\t'))
-            ++nAfter;
+        const size_t nAfter = SkipBlanks(strLine, nPos + nKeyword);
         if (nAfter < strLine.size() && strLine[nAfter] == '\'') {
-            // A SQL literal: '' inside belongs to the value; an unterminated
-            // value runs to the end of the line and is masked whole.
-            size_t nEnd = nAfter + 1;
-            while (nEnd < strLine.size()) {
-                if (strLine[nEnd] == '\'') {
-                    if (nEnd + 1 < strLine.size() && strLine[nEnd + 1] == '\'') {
-                        nEnd += 2;
-                        continue;
-                    }
-                    break;
-                }
-                ++nEnd;
-            }
+            // A SQL literal: '' inside belongs to the value.
             strResult.append(strLine, nPos, nAfter - nPos);
             strResult += "'***'";
-            nPos = nEnd < strLine.size() ? nEnd + 1 : nEnd;
+            nPos = QuotedEnd(strLine, nAfter, false);
             continue;
         }
         if (nAfter < strLine.size() && strLine[nAfter] == '=') {
-            // A libpq connection string: password=value or password='va\'lue'.
-            size_t nValue = nAfter + 1;
-            while (nValue < strLine.size() && (strLine[nValue] == ' ' || strLine[nValue] == '\t'))
-                ++nValue;
+            // password=value (libpq connection strings) or password = '...' (SQL SET forms).
+            const size_t nValue = SkipBlanks(strLine, nAfter + 1);
             size_t nEnd = nValue;
             if (nEnd < strLine.size() && strLine[nEnd] == '\'') {
-                ++nEnd;
-                while (nEnd < strLine.size() && strLine[nEnd] != '\'') {
-                    if (strLine[nEnd] == '\\' && nEnd + 1 < strLine.size())
-                        ++nEnd;
-                    ++nEnd;
-                }
-                if (nEnd < strLine.size())
-                    ++nEnd;
+                nEnd = QuotedEnd(strLine, nEnd, true);
             } else {
                 while (nEnd < strLine.size() && !std::isspace(static_cast<unsigned char>(strLine[nEnd])))
                     ++nEnd;
