@@ -1,0 +1,28 @@
+// A temporary working directory holding a META_INFO script tree, made current
+// for the test's lifetime (steps read their scripts relative to it). The
+// previous working directory is restored and the tree removed on destruction.
+#pragma once
+#include <filesystem>
+#include <string>
+
+namespace vsu_test {
+
+class CScriptTree {
+public:
+    CScriptTree();
+    ~CScriptTree();
+    CScriptTree(const CScriptTree&) = delete;
+    CScriptTree& operator=(const CScriptTree&) = delete;
+
+    // Writes <root>/META_INFO/visitor.s/runtime_script/db_init/<folder>/<file> with exactly these bytes.
+    void Write(const std::string& strFolder, const std::string& strFile, const std::string& strContent) const;
+    // Any file below the root, path relative to it.
+    void WriteFile(const std::string& strRelativePath, const std::string& strContent) const;
+    const std::filesystem::path& Root() const { return m_root; }
+
+private:
+    std::filesystem::path m_root;
+    std::filesystem::path m_previous;
+};
+
+}  // namespace vsu_test

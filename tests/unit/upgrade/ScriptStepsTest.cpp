@@ -1,0 +1,169 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+#include "FakeConnect.h"
+#include "LogCapture.h"
+#include "ScriptTree.h"
+#include "Upgrade/100To130/UpgradeFunc_130.h"
+#include "Upgrade/1120To1130/UpgradeFunc_1130.h"
+#include "Upgrade/1150To1160/UpgradeFunc_1160.h"
+#include "Upgrade/130To160/UpgradeFunc_160.h"
+#include "Upgrade/160To170/UpgradeFunc_170.h"
+#include "Upgrade/170To180/UpgradeFunc_180.h"
+
+using namespace UnifiedUpgradeComponent;
+using vsu_test::CFakeConnect;
+
+namespace {
+
+struct SMember {
+    std::function<std::shared_ptr<CModuleUpgradeBase>()> fnMake;
+    const char* szClass;
+    const char* szFrom;
+    const char* szTo;
+    const char* szFolder;
+    bool bReplaysOnThird;
+};
+
+template <class T>
+std::shared_ptr<CModuleUpgradeBase> Make() {
+    return std::make_shared<T>();
+}
+
+const SMember kMembers[] = {
+    {Make<C100ToC130>, "C100ToC130", "1.0.0", "1.3.0", "update_V1.1.0", false},
+    {Make<C130ToC160>, "C130ToC160", "1.3.0", "1.6.0", "update_V1.2.0", false},
+    {Make<C160ToC170>, "C160ToC170", "1.6.0", "1.7.0", "update_V1.3.0", false},
+    {Make<C170ToC180>, "C170ToC180", "1.7.0", "1.8.0", "update_V1.4.0", false},
+    {Make<C1120ToC1130>, "C1120ToC1130", "1.12.0", "1.13.0", "update_V1.9.0", true},
+    {Make<C1150ToC1160>, "C1150ToC1160", "1.15.0", "1.16.0", "update_V1.16.0", true},
+};
+
+std::string Finished(const char* szTo) {
+    return std::string("UPDATE platform.module_version_status SET achieve_time = clock_timestamp(), status = 1, "
+                       "schedule = -1, rate_progress = -1, step_ver = '") +
+           szTo + "' WHERE module_identity = 'visitor.s';";
+}
+
+TEST(ScriptSteps, EachMemberRunsItsOwnScriptOnTheRightConnectionAndMarksItsVersion) {
+    vsu_test::CScriptTree tree;
+    for (const auto& m : kMembers) tree.Write(m.szFolder, "update.sql", std::string("SELECT '") + m.szFolder + "';\n");
+
+    for (const auto& m : kMembers) {
+        SCOPED_TRACE(m.szClass);
+        auto pStep = m.fnMake();
+        EXPECT_TRUE(pStep->GetFromVersion() == CVersion(m.szFrom));
+        EXPECT_TRUE(pStep->GetToVersion() == CVersion(m.szTo));
+        EXPECT_EQ(pStep->ScriptPath(),
+                  std::string("META_INFO/visitor.s/runtime_script/db_init/") + m.szFolder + "/update.sql");
+
+        CFakeConnect first, second, third;
+        int nCode = 0;
+        std::string strText;
+        const std::string strScript = std::string("SELECT '") + m.szFolder + "';";
+
+        EXPECT_TRUE(pStep->UpgradeCourse_Config(nCode, strText, &first, &second, db_layer::DBParam()));
+        EXPECT_EQ(second.Statements(), std::vector<std::string>{strScript});
+
+        second.calls.clear();
+        EXPECT_TRUE(pStep->UpgradeCourse_Records(nCode, strText, &first, &second, db_layer::DBParam()));
+        ASSERT_FALSE(second.Statements().empty());
+        EXPECT_EQ(second.Statements().back(), Finished(m.szTo));
+
+        second.calls.clear();
+        EXPECT_TRUE(
+            pStep->UpgradeCourse_Config_IncreData(nCode, strText, &first, &second, &third, db_layer::DBParam()));
+        EXPECT_EQ(third.Statements(), m.bReplaysOnThird ? std::vector<std::string>{strScript}
+                                                        : std::vector<std::string>{});
+        third.calls.clear();
+        EXPECT_TRUE(
+            pStep->UpgradeCourse_Records_IncreData(nCode, strText, nullptr, nullptr, nullptr, db_layer::DBParam()));
+
+        EXPECT_TRUE(first.calls.empty()) << "the first connection is never touched";
+        EXPECT_TRUE(second.calls.empty());
+        EXPECT_TRUE(third.calls.empty());
+        EXPECT_EQ(nCode, 0);
+    }
+}
+
+TEST(ScriptSteps, FailingScriptStopsTheConfigurationWithTwoErrorLines) {
+    vsu_test::CScriptTree tree;
+    tree.Write("update_V1.9.0", "update.sql", "BROKEN;");
+    C1120ToC1130 step;
+    for (const char* szOperation : {"UpgradeCourse_Config", "UpgradeCourse_Config_IncreData"}) {
+        SCOPED_TRACE(szOperation);
+        CFakeConnect conn;
+        conn.OnFail("BROKEN;", 601, "syntax error at or near \"BROKEN\" (SQLSTATE 42601)");
+        vsu_test::CLogCapture log;
+        int nCode = 0;
+        std::string strText;
+        const bool bConfig = std::string(szOperation) == "UpgradeCourse_Config";
+        const bool bOk = bConfig ? step.UpgradeCourse_Config(nCode, strText, nullptr, &conn, db_layer::DBParam())
+                                 : step.UpgradeCourse_Config_IncreData(nCode, strText, nullptr, nullptr, &conn,
+                                                                       db_layer::DBParam());
+        EXPECT_FALSE(bOk);
+        EXPECT_EQ(nCode, 601);
+        EXPECT_EQ(strText, "syntax error at or near \"BROKEN\" (SQLSTATE 42601)");
+        EXPECT_EQ(log.Messages(4).size(), 1u) << "the wrapper's line";
+        const auto errors = log.Messages(5);
+        ASSERT_EQ(errors.size(), 2u);
+        EXPECT_NE(errors[0].find("[ExecuteHelper] ExecuteTransaction failed,sql:[BROKEN;]"), std::string::npos);
+        EXPECT_EQ(errors[1].rfind(std::string("[UnifiedUpgradeComponent::C1120ToC1130::") + szOperation +
+                                      "]UpgradeCourse_Config_UpgradeBySQLFile failed, Error Code:601, Error "
+                                      "Info:syntax error at or near \"BROKEN\" (SQLSTATE 42601).[upgrade/src/",
+                                  0),
+                  0u)
+            << errors[1];
+    }
+}
+
+TEST(ScriptSteps, RecordsPassSucceedsWhenTheFinishedMarkerFails) {
+    CFakeConnect conn;
+    conn.OnFail(Finished("1.3.0"), 91, "relation \"platform.module_version_status\" does not exist");
+    C100ToC130 step;
+    int nCode = 0;
+    std::string strText;
+    EXPECT_TRUE(step.UpgradeCourse_Records(nCode, strText, nullptr, &conn, db_layer::DBParam()));
+    EXPECT_EQ(nCode, 91);
+    EXPECT_EQ(strText, "relation \"platform.module_version_status\" does not exist");
+}
+
+TEST(ScriptSteps, GroupFixUpRunsBothTablesThenTheMarkerWhateverFails) {
+    const std::string strVisitRecords =
+        "update visitor.visitor_record  set visitor_group_id = (select visitor.visit_group_visitor_rel.visitor_group_id "
+        "from visitor.visit_group_visitor_rel where visitor.visit_group_visitor_rel.visitor_id = "
+        "visitor.visitor_record.visitor_id order by visitor.visit_group_visitor_rel.update_time LIMIT 1)";
+    const std::string strAppointRecords =
+        "update visitor.visitor_appoint_record  set visitor_group_id = (select "
+        "visitor.visit_group_visitor_rel.visitor_group_id from visitor.visit_group_visitor_rel where "
+        "visitor.visit_group_visitor_rel.visitor_id = visitor.visitor_appoint_record.visitor_id order by "
+        "visitor.visit_group_visitor_rel.update_time LIMIT 1)";
+    CFakeConnect conn;
+    conn.OnFail(strVisitRecords, 11, "no visitor_record");
+    conn.OnFail(strAppointRecords, 12, "no visitor_appoint_record");
+    vsu_test::CLogCapture log;
+    C130ToC160 step;
+    int nCode = 0;
+    std::string strText;
+
+    EXPECT_TRUE(step.UpgradeCourse_Records(nCode, strText, nullptr, &conn, db_layer::DBParam()));
+    EXPECT_EQ(conn.Statements(), (std::vector<std::string>{strVisitRecords, strAppointRecords, Finished("1.6.0")}));
+    EXPECT_EQ(nCode, 12);
+    const auto errors = log.Messages(5);
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_EQ(errors[0].rfind("[UnifiedUpgradeComponent::C130ToC160::UpgradeCourse_Records]update "
+                              "visitor.visitor_record  set visitor_group_id  failed, errorcode:11, errorinfo:no "
+                              "visitor_record[",
+                              0),
+              0u);
+    EXPECT_EQ(errors[1].rfind("[UnifiedUpgradeComponent::C130ToC160::UpgradeCourse_Records]update "
+                              "visitor.visitor_record  set visitor_group_id  failed, errorcode:12, errorinfo:no "
+                              "visitor_appoint_record[",
+                              0),
+              0u)
+        << "the same text for the appointment table";
+}
+
+}  // namespace
