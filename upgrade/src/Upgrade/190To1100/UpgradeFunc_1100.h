@@ -1,0 +1,42 @@
+// Step from 1.9.0 to 1.10.0: before its script runs, the three record tables are
+// made fit for a primary key on id (rows that repeat an id removed across a table
+// and all its sub-tables, then a key on every sub-table); the incremental records
+// pass repeats this on the third connection. Stateless; the manager owns it.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "Upgrade/ScriptStep.h"
+
+namespace UnifiedUpgradeComponent {
+
+// The records pass (finished marker) and the empty incremental configuration
+// pass are those of every script step.
+class C190ToC1100 : public CScriptStep {
+public:
+    C190ToC1100();
+
+    bool UpgradeCourse_Config(int& nErrorCode, std::string& strErrorInfo, db_layer::CConnect* pFirstConn,
+                              db_layer::CConnect* pSecondConn, db_layer::DBParam dbParam) override;
+    bool UpgradeCourse_Records_IncreData(int& nErrorCode, std::string& strErrorInfo, db_layer::CConnect* pFirstConn,
+                                         db_layer::CConnect* pSecondConn, db_layer::CConnect* pThirdConn,
+                                         db_layer::DBParam dbParam) override;
+
+    // Keeps, per id, the row first by ascending create_time over the table and all
+    // its sub-tables together; every other row of that id is deleted.
+    bool DeleteDuplicateValues(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pConn,
+                               const std::string& strTableName);
+    // Adds a primary key on the field to every direct sub-table, all in one call.
+    bool ModifySubTablePrimaryKey(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pConn,
+                                  const std::string& strTableName, const std::string& strFieldName);
+
+private:
+    // Duplicates, keys and script on one wrapper; log lines name szOperation.
+    bool PrepareRecordTables(int& nErrorCode, std::string& strErrorInfo, const db_layer::DBParam& dbParam,
+                             DBAccessConnPtr pConn, const char* szOperation);
+    // Direct sub-tables of visitor.<table> in the server's order; strSql receives the catalog query.
+    bool QuerySubTables(DBAccessConnPtr pConn, const std::string& strTableName, std::vector<std::string>& vecNames,
+                        std::string& strSql);
+};
+
+}  // namespace UnifiedUpgradeComponent
