@@ -6,6 +6,7 @@
 #include "Qarn/Base/StringUtil.h"
 #include "Upgrade/LogPosition.h"
 #include "Upgrade/100To130/UpgradeFunc_130.h"
+#include "Upgrade/1110To1120/UpgradeFunc_1120.h"
 #include "Upgrade/1120To1130/UpgradeFunc_1130.h"
 #include "Upgrade/1150To1160/UpgradeFunc_1160.h"
 #include "Upgrade/130To160/UpgradeFunc_160.h"
@@ -30,6 +31,7 @@ const StepFactory kStepRegistry[] = {
     &MakeStep<C130ToC160>,    // 1.3.0  -> 1.6.0
     &MakeStep<C160ToC170>,    // 1.6.0  -> 1.7.0
     &MakeStep<C170ToC180>,    // 1.7.0  -> 1.8.0
+    &MakeStep<C1110ToC1120>,  // 1.11.0 -> 1.12.0
     &MakeStep<C1120ToC1130>,  // 1.12.0 -> 1.13.0
     &MakeStep<C1150ToC1160>,  // 1.15.0 -> 1.16.0
 };

@@ -1,0 +1,50 @@
+#include "Upgrade/1110To1120/PassMarker.h"
+
+#include <utility>
+
+#include "Qarn/Base/StringUtil.h"
+#include "Upgrade/LogPosition.h"
+#include "Upgrade/SqlText.h"
+
+namespace UnifiedUpgradeComponent {
+
+namespace {
+const char* const kCreateMarkTable =
+    "CREATE TABLE IF NOT EXISTS visitor.module_upgrade_marker(step_ver varchar(16) NOT NULL, pass_part varchar(64) "
+    "NOT NULL, done_time timestamp NOT NULL, PRIMARY KEY (step_ver, pass_part));";
+const char* const kSelectMarks = "SELECT pass_part FROM visitor.module_upgrade_marker WHERE step_ver = '%s';";
+const char* const kInsertMark =
+    "INSERT INTO visitor.module_upgrade_marker(step_ver, pass_part, done_time) VALUES ('%s', '%s', "
+    "clock_timestamp());";
+}  // namespace
+
+CPassMarker::CPassMarker(const char* szStepVer, std::string strOwner)
+    : m_szStepVer(szStepVer), m_strOwner(std::move(strOwner)) {}
+
+bool CPassMarker::Read(int& nErrorCode, std::string& strErrorInfo, std::set<std::string>& setParts,
+                       DBAccessConnPtr pConn) {
+    const std::string strSelect =
+        Qarn::Base::StringUtil::str_fmt(kSelectMarks, CSqlText::Escape(m_szStepVer).c_str());
+    const bool bOk = pConn->ExecuteHelper(kCreateMarkTable) &&
+                     pConn->ExecuteQuery(strSelect, [&setParts](db_layer::CConnect& conn) {
+                         for (; !conn.IsEOF(); conn.MoveNext()) setParts.insert(conn.GetString("pass_part"));
+                     });
+    if (!bOk) {
+        pConn->GetLastError(nErrorCode, strErrorInfo);
+        UPG_LOG(LOG_ERROR, "[%s]Read configuration pass marks failed, Error Code:%d, Error Info:%s.[%s(%d)]",
+                m_strOwner.c_str(), nErrorCode, strErrorInfo.c_str());
+    }
+    return bOk;
+}
+
+bool CPassMarker::Write(int& nErrorCode, std::string& strErrorInfo, const char* szPart, DBAccessConnPtr pConn) {
+    const std::string strInsert = Qarn::Base::StringUtil::str_fmt(kInsertMark, CSqlText::Escape(m_szStepVer).c_str(),
+                                                                  CSqlText::Escape(szPart).c_str());
+    if (pConn->ExecuteHelper(strInsert)) return true;
+    pConn->GetLastError(nErrorCode, strErrorInfo);
+    UPG_LOG(LOG_ERROR, "[%s]Write configuration pass mark %s failed, Error Code:%d, Error Info:%s.[%s(%d)]",
+            m_strOwner.c_str(), szPart, nErrorCode, strErrorInfo.c_str());
+    return false;
+}
+
+}  // namespace UnifiedUpgradeComponent

@@ -1,0 +1,810 @@
+#include "Upgrade/1110To1120/UpgradeFunc_1120.h"
+
+#include <algorithm>
+#include <climits>
+#include <functional>
+#include <cstdint>
+#include <ctime>
+#include <memory>
+#include <set>
+#include <utility>
+
+#include "Qarn/Base/StringUtil.h"
+#include "Qarn/Base/TimeUtil.h"
+#include "Upgrade/1110To1120/KeyRangeWalk.h"
+#include "Upgrade/1110To1120/PassMarker.h"
+#include "Upgrade/LogPosition.h"
+#include "Upgrade/SqlText.h"
+#include "db_layer/GloballySerial.h"
+
+namespace UnifiedUpgradeComponent {
+
+namespace {
+
+const SStepLiterals kLiterals = {"C1110ToC1120", "1.11.0", "1.12.0", "update_V1.8.0", "1.12.0", " "};
+const char* const kModuleIdentity = "visitor.s";
+
+// Ids of rows derived from review records lie this far above the drawn values.
+constexpr int kReviewIdOffset = 1000000;
+// The code a batch fails with when db_layer::GloballySerial gives no id that a
+// 32-bit key walk over the appointment table could read back.
+constexpr int kNoAppointmentIdCode = -7;
+
+using Qarn::Base::StringUtil::str_fmt;
+
+// Check points.
+const char* const kSelectCheckPoints =
+    "SELECT l.element_id, r.resource_id FROM visitor.visit_checkout_point l, platform.element r WHERE l.is_deleted = "
+    "0 and l.element_id = r.id ; ";
+const char* const kSelectCardReaders =
+    "select cr.id from deviceaccess.card_reader cr, deviceaccess.door dr where cr.device_id = dr.device_id and "
+    "(cr.card_reader_index = (dr.door_index * 2) or cr.card_reader_index = (dr.door_index * 2 - 1))and dr.id = %d; ";
+const char* const kSelectComponents =
+    "SELECT re.related_source_id FROM platform.element el, platform.resource_related re WHERE el.id = re.source_id "
+    "AND el.id = %d; ";
+const char* const kSoftDeleteCheckPoints =
+    "UPDATE visitor.visit_checkout_point SET is_deleted = 1 ,update_time = '%s' WHERE is_deleted = 0;";
+const char* const kNextCheckPointId = "SELECT nextVal('visitor.visit_checkout_point_id_seq')";
+const char* const kInsertCheckPoint =
+    "INSERT INTO visitor.visit_checkout_point(id ,element_id, cardreader_id ,type, create_time, update_time "
+    ",is_deleted)VALUES (%d, %d, %d, %d,'%s', '%s',0) ;";
+
+// Self-appointment flags.
+const char* const kSelectChecks = "SELECT user_id FROM visitor.self_appoint_setting WHERE appoint_check = %d";
+const char* const kSetChecks =
+    "UPDATE visitor.self_appoint_setting SET appoint_check = %d ,update_time = '%s' WHERE user_id IN (%s)";
+
+// Records. Key ranges end at start + 100, formatted in 64 bits so that a range
+// at the top of the 32-bit keys does not wrap.
+const char* const kSelectAppointBatch = "SELECT * FROM visitor.visitor_appoint_record WHERE id BETWEEN %d AND %lld;";
+const char* const kSelectReviewBatch =
+    "SELECT * FROM visitor.visitor_appoint_reveiw_record WHERE appoint_review_status IN (0,2,3)  and is_deleted = 0  "
+    "AND id BETWEEN %d AND %lld;";
+const char* const kNextProcessId = "SELECT nextVal('officeworkflow.approve_process_id_seq')";
+const char* const kNextNodeId = "SELECT nextVal('officeworkflow.approve_process_node_id_seq')";
+const char* const kLinkAppoint =
+    "UPDATE visitor.visitor_appoint_record SET appoint_approval_flow_id = '%s',submit_person_type = %d , "
+    "submit_person_id = %d WHERE id = %d;";
+// Time columns are written with CSqlText::NullableLiteral: %s without quotes.
+const char* const kInsertProcess =
+    "INSERT INTO officeworkflow.approve_process(id, process_num,process_type, applicant_id, approve_flow_id, "
+    "next_approve_node_id, agnet_user_id ,status ,is_auto_approval,create_time ,update_time , is_deleted)VALUES "
+    "(%d,'%s',%d,%d,%d,%d,%d,%d,%d ,%s,%s,%d);";
+const char* const kInsertNode =
+    "INSERT INTO officeworkflow.approve_process_node(id, approve_process_id,approve_flow_node_id, serial_num, "
+    "node_status, approver_id ,approval_comment,approver_type ,approval_time,create_time ,update_time "
+    ",is_deleted)VALUES (%d,%d,%d,%d,%d,%d,'%s',%d,%s,%s,%s,%d);";
+const char* const kInsertReviewAppoint =
+    "INSERT INTO visitor.visitor_appoint_record(appoint_approval_flow_id,submit_person_type,submit_person_id ,id "
+    ",object_guid ,visitor_id,interviewee_id,visit_reason_id ,visit_reason_detail,appointment_status "
+    ",start_valid_time,end_valid_time,start_time_differ,end_time_differ,create_time,update_time,qr_code_valid_num "
+    ")VALUES ('%s',%d,%d ,%lld,%s,%d,%d,%d,%s,%d,%s,%s,%d,%d,%s,%s,%d);";
+const char* const kInsertReviewProcess =
+    "INSERT INTO officeworkflow.approve_process(id, process_num,process_type, applicant_id, approve_flow_id, "
+    "next_approve_node_id, agnet_user_id ,status,abnormal_cause ,is_auto_approval,create_time ,update_time "
+    ",is_deleted)VALUES (%d,'%s',%d,%d,%d,%d,%d,%d,%d,%d ,%s,%s,%d);";
+const char* const kLinkReview =
+    "UPDATE visitor.visitor_appoint_reveiw_record SET appoint_approval_flow_id = '%s' WHERE id = %d;";
+
+// Incremental records.
+const char* const kTakeOverFlowNum = "UPDATE visitor.visitor_appoint_record SET appoint_approval_flow_id = '%s' WHERE id = %d;";
+const char* const kInsertProcessIncre =
+    "INSERT INTO officeworkflow.approve_process(id, process_num,process_type, applicant_id, approve_flow_id, "
+    "next_approve_node_id, agnet_user_id ,status ,is_auto_approval,create_time ,update_time , "
+    "row_status_implicit_upgrade, related_id_implicit_upgrade, is_deleted)VALUES (%d,'%s',%d,%d,%d,%d,%d,%d,%d "
+    ",%s,%s, %d, %d, %d);";
+const char* const kInsertNodeIncre =
+    "INSERT INTO officeworkflow.approve_process_node(id, approve_process_id,approve_flow_node_id, serial_num, "
+    "node_status, approver_id ,approval_comment,approver_type ,approval_time,create_time ,update_time , "
+    "row_status_implicit_upgrade, related_id_implicit_upgrade, is_deleted)VALUES "
+    "(%d,%d,%d,%d,%d,%d,'%s',%d,%s,%s,%s,%d, %d, %d);";
+const char* const kSelectAppointById = "SELECT * FROM visitor.visitor_appoint_record WHERE id = %d ;";
+const char* const kSoftDeleteReviewAppoints =
+    "UPDATE visitor.visitor_appoint_record a SET is_deleted = 1 ,update_time = '%s' WHERE a.appoint_approval_flow_id "
+    "= ( select r.appoint_approval_flow_id from visitor.visitor_appoint_reveiw_record r where "
+    "a.appoint_approval_flow_id = r.appoint_approval_flow_id)  ;";
+const char* const kSoftDeleteReviewProcesses =
+    "UPDATE officeworkflow.approve_process a SET is_deleted = 1 ,update_time = '%s' WHERE a.process_num = ( select "
+    "r.appoint_approval_flow_id from visitor.visitor_appoint_reveiw_record r where a.process_num = "
+    "r.appoint_approval_flow_id)  ;";
+
+const char* const kStatusFailed = "[%s][C1110ToC1120::UpgradeCourse_Records] Query status info failed[%s(%d)]";
+const char* const kPassStart = "[%s][C1110ToC1120::UpgradeCourse_Records] UpgradeCourse_Records start![%s(%d)]";
+const char* const kPassEnd = "[%s][C1110ToC1120::UpgradeCourse_Records] UpgradeCourse_Records end![%s(%d)]";
+const char* const kTableFailed = "[%s][C1110ToC1120::RecordsData2Destination_VisitorRecord] %s step 1 upgrade failed[%s(%d)]";
+const char* const kCheckPointFailed = "[%s]UpgradeCourse_Config_CheakPoint failed, Error Code:%d, Error Info:%s.[%s(%d)]";
+const char* const kBatchTextFailed =
+    "[%s][C1110To1120::InsertEventRecord] Insert Record Failed.Sql:%s, Error Code:%d, Error Info:%s[%s(%d)]";
+const char* const kBatchQueryFailed = "[%s]errorcode:%d, errorinfo:%s[%s(%d)]";
+
+std::string NowText() { return Qarn::Base::TimeUtil::TimeT2StrUTCTimeStamp(static_cast<std::int64_t>(std::time(nullptr))); }
+
+std::string Nullable(const std::string& strValue, bool bNull) { return CSqlText::NullableLiteral(strValue, bNull); }
+
+// A flow number on the row means a conversion has already tied it to a process.
+bool IsConverted(const std::string& strFlowNum) { return !strFlowNum.empty(); }
+
+struct SReviewMapping {
+    int nAppointmentStatus;
+    int nProcessStatus;
+    int nAbnormalCause;
+};
+
+SReviewMapping MapReviewStatus(int nReviewStatus) {
+    switch (nReviewStatus) {
+        case 2: return {9, 3, 0};
+        case 3: return {1, 5, 3};
+        default: return {8, 0, 0};
+    }
+}
+
+// Reads a text column and whether it was NULL.
+void ReadText(db_layer::CConnect& conn, const char* szColumn, std::string& strValue, bool& bNull) {
+    bNull = conn.IsNull(szColumn);
+    strValue = bNull ? std::string() : conn.GetString(szColumn);
+}
+
+CKeyRangeWalk::SSettings WalkOver(const char* szTable, const std::string& strLogName, DBAccessConnPtr pRangeConn,
+                                  DBAccessConnPtr pBatchConn, DBAccessConnPtr pProgressConn) {
+    CKeyRangeWalk::SSettings settings;
+    settings.szTable = szTable;
+    settings.szLogName = strLogName.c_str();
+    settings.pRangeConn = std::move(pRangeConn);
+    settings.pBatchConn = std::move(pBatchConn);
+    settings.pProgressConn = std::move(pProgressConn);
+    return settings;
+}
+
+template <class Row>
+using BatchQuery = bool (C1110ToC1120::*)(int&, std::string&, std::vector<Row>&, int*, DBAccessConnPtr);
+
+// One table's walk: the batch query fills one list, the conversion takes it.
+// bSkipConverted: rows whose flow number an earlier run committed are left out
+// (the records pass converts each row once; the incremental pass converts again).
+template <class Row>
+bool WalkTable(C1110ToC1120& step, int& nErrorCode, std::string& strErrorInfo, CKeyRangeWalk::SSettings settings,
+               BatchQuery<Row> pfnQuery, DBAccessConnPtr pQueryConn,
+               std::function<bool(const std::vector<Row>&)> fnConvert, bool bSkipConverted, int nSchedule,
+               int nStartPosition) {
+    std::vector<Row> vecBatch;
+    settings.fnQuery = [&](int* pStartKey, std::size_t& nRowsRead) {
+        vecBatch.clear();
+        const bool bOk = (step.*pfnQuery)(nErrorCode, strErrorInfo, vecBatch, pStartKey, pQueryConn);
+        nRowsRead = vecBatch.size();
+        return bOk;
+    };
+    if (bSkipConverted)
+        settings.fnDropConverted = [&vecBatch]() {
+            vecBatch.erase(std::remove_if(vecBatch.begin(), vecBatch.end(),
+                                          [](const Row& row) { return IsConverted(row.appoint_approval_flow_id); }),
+                           vecBatch.end());
+            return vecBatch.size();
+        };
+    settings.fnConvert = [&]() { return fnConvert(vecBatch); };
+    return CKeyRangeWalk(step, std::move(settings)).Run(nErrorCode, strErrorInfo, nSchedule, nStartPosition);
+}
+
+}  // namespace
+
+C1110ToC1120::C1110ToC1120() : CModuleUpgradeBase(kLiterals) {}
+
+C1110ToC1120::~C1110ToC1120() = default;
+
+std::string C1110ToC1120::MakeFlowNumber(const std::string& strCreateTime, int nProcessId) {
+    const std::string strDate = Qarn::Base::StringUtil::StringReplace(strCreateTime.substr(0, 10), "-", "");
+    return strDate + std::to_string(nProcessId);
+}
+
+// ---------------------------------------------------------------- configuration
+
+bool C1110ToC1120::UpgradeCourse_Config(int& nErrorCode, std::string& strErrorInfo, db_layer::CConnect* pFirstConn,
+                                        db_layer::CConnect* pSecondConn, db_layer::DBParam dbParam) {
+    const std::string strName = QualifiedName("UpgradeCourse_Config");
+    auto pFirst = std::make_shared<CDBAccessConn>(pFirstConn);
+    auto pSecond = std::make_shared<CDBAccessConn>(pSecondConn);
+    (void)pFirst;
+
+    if (!RunStepScript(nErrorCode, strErrorInfo, dbParam, pSecond, "UpgradeCourse_Config")) return false;
+
+    // A host repeats this pass after a later step failed: the parts the first run
+    // completed are marked in their own transaction and not run twice.
+    CPassMarker marker(Literals().szToVersion, strName);
+    std::set<std::string> setDone;
+    if (!marker.Read(nErrorCode, strErrorInfo, setDone, pSecond)) {
+        UPG_LOG(LOG_ERROR, kCheckPointFailed, strName.c_str(), nErrorCode, strErrorInfo.c_str());
+        return false;
+    }
+
+    if (setDone.count(CPassMarker::kCheckPoints)) {
+        UPG_LOG(LOG_INFO, "[%s]check points of %s were rebuilt by an earlier run and are left as they are[%s(%d)]",
+                strName.c_str(), Literals().szToVersion);
+    } else {
+        pSecond->BeginTransaction();
+        if (!UpgradeCourse_Config_CheakPoint(nErrorCode, strErrorInfo, dbParam, pSecond) ||
+            !marker.Write(nErrorCode, strErrorInfo, CPassMarker::kCheckPoints, pSecond)) {
+            pSecond->Rollback();
+            UPG_LOG(LOG_ERROR, kCheckPointFailed, strName.c_str(), nErrorCode, strErrorInfo.c_str());
+            return false;
+        }
+        pSecond->Commit();
+    }
+
+    if (setDone.count(CPassMarker::kSelfAppointFlags)) {
+        UPG_LOG(LOG_INFO,
+                "[%s]self-appointment checks of %s were inverted by an earlier run and are left as they are[%s(%d)]",
+                strName.c_str(), Literals().szToVersion);
+    } else {
+        pSecond->BeginTransaction();
+        if (!UpdateSelfAppointInfo(nErrorCode, strErrorInfo, dbParam, pSecond) ||
+            !marker.Write(nErrorCode, strErrorInfo, CPassMarker::kSelfAppointFlags, pSecond)) {
+            pSecond->Rollback();
+            UPG_LOG(LOG_ERROR, kCheckPointFailed, strName.c_str(), nErrorCode, strErrorInfo.c_str());
+            return false;
+        }
+        pSecond->Commit();
+    }
+    return true;
+}
+
+bool C1110ToC1120::UpgradeCourse_Config_CheakPoint(int& nErrorCode, std::string& strErrorInfo,
+                                                   db_layer::DBParam dbParam, DBAccessConnPtr pConn) {
+    return UpgradeCourse_Config_CheakPoint(nErrorCode, strErrorInfo, std::move(dbParam), pConn, pConn);
+}
+
+bool C1110ToC1120::UpgradeCourse_Config_CheakPoint(int& nErrorCode, std::string& strErrorInfo, db_layer::DBParam,
+                                                   DBAccessConnPtr pReadConn, DBAccessConnPtr pWriteConn) {
+    std::vector<stru_door_point> vecPoints;
+    if (!QueryAllCheakDoorPoint(nErrorCode, strErrorInfo, vecPoints, pReadConn)) return false;
+
+    std::vector<stru_check_point_info> vecAll;
+    for (const stru_door_point& point : vecPoints) {
+        std::vector<stru_check_point_info> vecPoint;
+        if (!QueryCardReaderID(nErrorCode, strErrorInfo, vecPoint, pReadConn, point.resource_id, point)) return false;
+        if (!QueryComponentID(nErrorCode, strErrorInfo, vecPoint, pReadConn, point)) return false;
+        if (vecPoint.empty()) {
+            stru_check_point_info alone;
+            alone.element_id = point.element_id;
+            alone.cardreader_id = 0;
+            alone.type = 6;
+            vecPoint.push_back(alone);
+        }
+        vecAll.insert(vecAll.end(), vecPoint.begin(), vecPoint.end());
+    }
+    return InsertCheakPointInfo(nErrorCode, strErrorInfo, vecAll, pWriteConn);
+}
+
+bool C1110ToC1120::QueryAllCheakDoorPoint(int& nErrorCode, std::string& strErrorInfo,
+                                          std::vector<stru_door_point>& vecPoints, DBAccessConnPtr pConn) {
+    const std::string strSql = kSelectCheckPoints;
+    if (pConn->ExecuteQuery(strSql, [&vecPoints](db_layer::CConnect& conn) {
+            for (; !conn.IsEOF(); conn.MoveNext()) {
+                stru_door_point point;
+                point.element_id = conn.GetInt("element_id");
+                point.resource_id = conn.GetInt("resource_id");
+                vecPoints.push_back(point);
+            }
+        }))
+        return true;
+    pConn->GetLastError(nErrorCode, strErrorInfo);
+    UPG_LOG(LOG_ERROR,
+            "[%s][C1110ToC1120::QueryAllCheakDoorPoint] Get CheakDoorPoint Failed.Sql:%s, Error Code:%d, Error "
+            "Info:%s[%s(%d)]",
+            QualifiedName("QueryAllCheakDoorPoint").c_str(), strSql.c_str(), nErrorCode, strErrorInfo.c_str());
+    return false;
+}
+
+bool C1110ToC1120::QueryCardReaderID(int& nErrorCode, std::string& strErrorInfo,
+                                     std::vector<stru_check_point_info>& vecInfo, DBAccessConnPtr pConn, int nDoorId,
+                                     stru_door_point point) {
+    const std::string strSql = str_fmt(kSelectCardReaders, nDoorId);
+    if (pConn->ExecuteQuery(strSql, [&vecInfo, &point](db_layer::CConnect& conn) {
+            for (; !conn.IsEOF(); conn.MoveNext()) {
+                stru_check_point_info info;
+                info.element_id = point.element_id;
+                info.cardreader_id = conn.GetInt("id");
+                info.type = 8;
+                vecInfo.push_back(info);
+            }
+        }))
+        return true;
+    pConn->GetLastError(nErrorCode, strErrorInfo);
+    UPG_LOG(LOG_ERROR,
+            "[%s][C1110ToC1120::QueryCardReaderID] Get CardReader Failed.Sql:%s, Error Code:%d, Error Info:%s[%s(%d)]",
+            QualifiedName("QueryCardReaderID").c_str(), strSql.c_str(), nErrorCode, strErrorInfo.c_str());
+    return false;
+}
+
+bool C1110ToC1120::QueryComponentID(int& nErrorCode, std::string& strErrorInfo,
+                                    std::vector<stru_check_point_info>& vecInfo, DBAccessConnPtr pConn,
+                                    stru_door_point point) {
+    const std::string strSql = str_fmt(kSelectComponents, point.element_id);
+    if (pConn->ExecuteQuery(strSql, [&vecInfo, &point](db_layer::CConnect& conn) {
+            for (; !conn.IsEOF(); conn.MoveNext()) {
+                stru_check_point_info info;
+                info.element_id = point.element_id;
+                info.cardreader_id = conn.GetInt("related_source_id");
+                info.type = 9;
+                vecInfo.push_back(info);
+            }
+        }))
+        return true;
+    pConn->GetLastError(nErrorCode, strErrorInfo);
+    UPG_LOG(LOG_ERROR, "[%s][C1110ToC1120] QueryComponentID Failed.Sql:%s, Error Code:%d, Error Info:%s[%s(%d)]",
+            QualifiedName("QueryComponentID").c_str(), strSql.c_str(), nErrorCode, strErrorInfo.c_str());
+    return false;
+}
+
+bool C1110ToC1120::InsertCheakPointInfo(int& nErrorCode, std::string& strErrorInfo,
+                                        const std::vector<stru_check_point_info>& vecInfo, DBAccessConnPtr pConn) {
+    const std::string strName = QualifiedName("InsertCheakPointInfo");
+    const std::string strNow = CSqlText::Escape(NowText());
+    std::string strSql = str_fmt(kSoftDeleteCheckPoints, strNow.c_str());
+    for (const stru_check_point_info& info : vecInfo) {
+        int nId = -1;
+        if (!pConn->ExecuteQuery(kNextCheckPointId, RowReaders::FirstIntAt0(nId))) {
+            pConn->GetLastError(nErrorCode, strErrorInfo);
+            UPG_LOG(LOG_ERROR, "[%s][ExecuteHelper] InsertCheakPointInfo failed, Error Code:%d, Error Info:%s.[%s(%d)]",
+                    strName.c_str(), nErrorCode, strErrorInfo.c_str());
+            return false;
+        }
+        strSql += str_fmt(kInsertCheckPoint, nId, info.element_id, info.cardreader_id, info.type, strNow.c_str(),
+                          strNow.c_str());
+    }
+    if (pConn->ExecuteHelper(strSql)) return true;
+    pConn->GetLastError(nErrorCode, strErrorInfo);
+    UPG_LOG(LOG_ERROR, "[%s][C1110ToC1120] InsertCheakPointInfo Failed.Sql:%s, Error Code:%d, Error Info:%s[%s(%d)]",
+            strName.c_str(), strSql.c_str(), nErrorCode, strErrorInfo.c_str());
+    return false;
+}
+
+bool C1110ToC1120::UpdateSelfAppointInfo(int& nErrorCode, std::string& strErrorInfo, db_layer::DBParam,
+                                         DBAccessConnPtr pConn) {
+    const std::string strName = QualifiedName("UpdateSelfAppointInfo");
+    auto fnCollect = [](std::vector<int>& vecUsers) {
+        return [&vecUsers](db_layer::CConnect& conn) {
+            for (; !conn.IsEOF(); conn.MoveNext()) vecUsers.push_back(conn.GetInt("user_id"));
+        };
+    };
+    std::vector<int> vecOff;
+    std::vector<int> vecOn;
+    if (!pConn->ExecuteQuery(str_fmt(kSelectChecks, 0), fnCollect(vecOff))) {
+        pConn->GetLastError(nErrorCode, strErrorInfo);
+        UPG_LOG(LOG_ERROR, "[%s][ExecuteHelper] UpdateSelfAppointInfos failed, Error Code:%d, Error Info:%s.[%s(%d)]",
+                strName.c_str(), nErrorCode, strErrorInfo.c_str());
+        return false;
+    }
+    if (!pConn->ExecuteQuery(str_fmt(kSelectChecks, 1), fnCollect(vecOn))) {
+        pConn->GetLastError(nErrorCode, strErrorInfo);
+        UPG_LOG(LOG_ERROR, "[%s][ExecuteHelper] UpdateSelfAppointInfo failed, Error Code:%d, Error Info:%s.[%s(%d)]",
+                strName.c_str(), nErrorCode, strErrorInfo.c_str());
+        return false;
+    }
+    const std::string strNow = CSqlText::Escape(NowText());
+    // Settings read as 0 become 1, then those read as 1 become 0.
+    const std::pair<int, const std::vector<int>*> updates[] = {{1, &vecOff}, {0, &vecOn}};
+    for (const auto& update : updates) {
+        if (update.second->empty()) continue;
+        const std::string strSql =
+            str_fmt(kSetChecks, update.first, strNow.c_str(), CSqlText::JoinNumbers(*update.second).c_str());
+        if (!pConn->ExecuteHelper(strSql)) {
+            pConn->GetLastError(nErrorCode, strErrorInfo);
+            UPG_LOG(LOG_ERROR,
+                    "[%s][C1110ToC1120] UpdateSelfAppointInfo Failed.Sql:%s, Error Code:%d, Error Info:%s[%s(%d)]",
+                    strName.c_str(), strSql.c_str(), nErrorCode, strErrorInfo.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------- records
+
+bool C1110ToC1120::UpgradeCourse_Records(int& nErrorCode, std::string& strErrorInfo, db_layer::CConnect* pFirstConn,
+                                         db_layer::CConnect* pSecondConn, db_layer::DBParam) {
+    const std::string strName = QualifiedName("UpgradeCourse_Records");
+    auto pFirst = std::make_shared<CDBAccessConn>(pFirstConn);
+    auto pSecond = std::make_shared<CDBAccessConn>(pSecondConn);
+    (void)pFirst;
+
+    int nStatus = 0;
+    int nSchedule = 0;
+    int nRateProgress = 0;
+    if (!QueryUpgradeStatus(nErrorCode, strErrorInfo, &nStatus, &nSchedule, &nRateProgress, pSecond)) {
+        UPG_LOG(LOG_ERROR, kStatusFailed, strName.c_str());
+        return false;
+    }
+    UPG_LOG(LOG_INFO, kPassStart, strName.c_str());
+
+    if (!Upgrade_Record_UpgradeVisitorRecord(nErrorCode, strErrorInfo, pSecond, nSchedule, nRateProgress)) {
+        UPG_LOG(LOG_ERROR, kTableFailed, strName.c_str(), kModuleIdentity);
+        return false;
+    }
+    // The one stored position is the appointment table's end once that walk is
+    // complete, which says nothing about the review table: a positive position
+    // is not trusted there, and the walk starts from the table's lowest key.
+    // Converted review records are recognised by their flow number and skipped.
+    const int nReviewStart = nRateProgress > 0 ? 0 : nRateProgress;
+    if (!Upgrade_Record_UpgradeVisitorReviewRecord(nErrorCode, strErrorInfo, pSecond, nSchedule, nReviewStart)) {
+        UPG_LOG(LOG_ERROR, kTableFailed, strName.c_str(), kModuleIdentity);
+        return false;
+    }
+    SetUpgradeFinished(nErrorCode, strErrorInfo, pSecond);
+    UPG_LOG(LOG_INFO, kPassEnd, strName.c_str());
+    return true;
+}
+
+bool C1110ToC1120::Upgrade_Record_UpgradeVisitorRecord(int& nErrorCode, std::string& strErrorInfo,
+                                                       DBAccessConnPtr pConn, int nSchedule, int nStartPosition) {
+    const std::string strName = QualifiedName("Upgrade_Record_UpgradeVisitorRecord");
+    return WalkTable<stru_appoint_record>(
+        *this, nErrorCode, strErrorInfo, WalkOver("visitor.visitor_appoint_record", strName, pConn, pConn, pConn),
+        &C1110ToC1120::QueryApppointRecord, pConn,
+        [&](const std::vector<stru_appoint_record>& vecBatch) {
+            return InsertAppointRecord(nErrorCode, strErrorInfo, vecBatch, pConn);
+        },
+        true, nSchedule, nStartPosition);
+}
+
+bool C1110ToC1120::Upgrade_Record_UpgradeVisitorReviewRecord(int& nErrorCode, std::string& strErrorInfo,
+                                                             DBAccessConnPtr pConn, int nSchedule,
+                                                             int nStartPosition) {
+    const std::string strName = QualifiedName("Upgrade_Record_UpgradeVisitorReviewRecord");
+    return WalkTable<stru_appoint_review_record>(
+        *this, nErrorCode, strErrorInfo,
+        WalkOver("visitor.visitor_appoint_reveiw_record", strName, pConn, pConn, pConn),
+        &C1110ToC1120::QueryApppointReviewRecord, pConn,
+        [&](const std::vector<stru_appoint_review_record>& vecBatch) {
+            return InsertAppointReviewRecord(nErrorCode, strErrorInfo, vecBatch, pConn);
+        },
+        true, nSchedule, nStartPosition);
+}
+
+bool C1110ToC1120::QueryAppointBatch(int& nErrorCode, std::string& strErrorInfo,
+                                     std::vector<stru_appoint_record>& vecRecords, int* pStartKey,
+                                     DBAccessConnPtr pConn, bool bWithChangeMarker, const char* szOperation) {
+    const std::string strSql =
+        str_fmt(kSelectAppointBatch, *pStartKey, static_cast<long long>(*pStartKey) + CKeyRangeWalk::kBatchWidth);
+    if (pConn->ExecuteQuery(strSql, [&vecRecords, bWithChangeMarker](db_layer::CConnect& conn) {
+            for (; !conn.IsEOF(); conn.MoveNext()) {
+                stru_appoint_record record;
+                record.id = conn.GetInt("id");
+                record.visitor_id = conn.GetInt("visitor_id");
+                record.interviewee_id = conn.GetInt("interviewee_id");
+                ReadText(conn, "start_valid_time", record.start_valid_time, record.start_valid_time_null);
+                ReadText(conn, "end_valid_time", record.end_valid_time, record.end_valid_time_null);
+                record.start_time_differ = conn.GetInt("start_time_differ");
+                record.end_time_differ = conn.GetInt("end_time_differ");
+                ReadText(conn, "create_time", record.create_time, record.create_time_null);
+                ReadText(conn, "update_time", record.update_time, record.update_time_null);
+                record.is_deleted = conn.GetInt("is_deleted");
+                if (bWithChangeMarker) record.row_status_implicit_upgrade = conn.GetInt("row_status_implicit_upgrade");
+                record.appoint_approval_flow_id = conn.GetString("appoint_approval_flow_id");
+                vecRecords.push_back(std::move(record));
+            }
+        }))
+        return true;
+    pConn->GetLastError(nErrorCode, strErrorInfo);
+    UPG_LOG(LOG_ERROR, kBatchQueryFailed, QualifiedName(szOperation).c_str(), nErrorCode, strErrorInfo.c_str());
+    return false;
+}
+
+bool C1110ToC1120::QueryApppointRecord(int& nErrorCode, std::string& strErrorInfo,
+                                       std::vector<stru_appoint_record>& vecRecords, int* pStartKey,
+                                       DBAccessConnPtr pConn) {
+    return QueryAppointBatch(nErrorCode, strErrorInfo, vecRecords, pStartKey, pConn, false, "QueryApppointRecord");
+}
+
+bool C1110ToC1120::QueryApppointReviewRecord(int& nErrorCode, std::string& strErrorInfo,
+                                             std::vector<stru_appoint_review_record>& vecRecords, int* pStartKey,
+                                             DBAccessConnPtr pConn) {
+    const std::string strSql =
+        str_fmt(kSelectReviewBatch, *pStartKey, static_cast<long long>(*pStartKey) + CKeyRangeWalk::kBatchWidth);
+    if (pConn->ExecuteQuery(strSql, [&vecRecords](db_layer::CConnect& conn) {
+            for (; !conn.IsEOF(); conn.MoveNext()) {
+                stru_appoint_review_record record;
+                record.id = conn.GetInt("id");
+                record.appoint_review_status = conn.GetInt("appoint_review_status");
+                record.visit_reason_id = conn.GetInt("visit_reason_id");
+                ReadText(conn, "visit_reason_detail", record.visit_reason_detail, record.visit_reason_detail_null);
+                record.visitor_id = conn.GetInt("visitor_id");
+                record.interviewee_id = conn.GetInt("interviewee_id");
+                ReadText(conn, "start_valid_time", record.start_valid_time, record.start_valid_time_null);
+                ReadText(conn, "end_valid_time", record.end_valid_time, record.end_valid_time_null);
+                record.start_time_differ = conn.GetInt("start_time_differ");
+                record.end_time_differ = conn.GetInt("end_time_differ");
+                ReadText(conn, "object_guid", record.object_guid, record.object_guid_null);
+                record.visitor_group_id = conn.GetInt("visitor_group_id");
+                ReadText(conn, "create_time", record.create_time, record.create_time_null);
+                ReadText(conn, "update_time", record.update_time, record.update_time_null);
+                record.appoint_approval_flow_id = conn.GetString("appoint_approval_flow_id");
+                vecRecords.push_back(std::move(record));
+            }
+        }))
+        return true;
+    pConn->GetLastError(nErrorCode, strErrorInfo);
+    UPG_LOG(LOG_ERROR, kBatchQueryFailed, QualifiedName("QueryApppointReviewRecord").c_str(), nErrorCode,
+            strErrorInfo.c_str());
+    return false;
+}
+
+bool C1110ToC1120::QueryNextIdOfApproveProcess(int& nErrorCode, std::string& strErrorInfo, int* pId,
+                                               DBAccessConnPtr pConn) {
+    if (pConn->ExecuteQuery(kNextProcessId, RowReaders::FirstIntAt0(*pId))) return true;
+    pConn->GetLastError(nErrorCode, strErrorInfo);
+    UPG_LOG(LOG_ERROR,
+            "[%s][ExecuteHelper] ExecuteTransaction QueryNextIdOfApproveProcess failed, Error Code:%d, Error "
+            "Info:%s.[%s(%d)]",
+            QualifiedName("QueryNextIdOfApproveProcess").c_str(), nErrorCode, strErrorInfo.c_str());
+    return false;
+}
+
+bool C1110ToC1120::QueryNextIdOfApproveProcessNode(int& nErrorCode, std::string& strErrorInfo, int* pId,
+                                                   DBAccessConnPtr pConn) {
+    if (pConn->ExecuteQuery(kNextNodeId, RowReaders::FirstIntAt0(*pId))) return true;
+    pConn->GetLastError(nErrorCode, strErrorInfo);
+    UPG_LOG(LOG_ERROR,
+            "[%s][ExecuteHelper] ExecuteTransaction QueryNextIdOfApproveProcessNode failed, Error Code:%d, Error "
+            "Info:%s.[%s(%d)]",
+            QualifiedName("QueryNextIdOfApproveProcessNode").c_str(), nErrorCode, strErrorInfo.c_str());
+    return false;
+}
+
+bool C1110ToC1120::DrawWorkflowIds(int& nErrorCode, std::string& strErrorInfo, int& nProcessId, int& nNodeId,
+                                   DBAccessConnPtr pConn, const char* szOperation) {
+    nProcessId = -1;
+    if (!QueryNextIdOfApproveProcess(nErrorCode, strErrorInfo, &nProcessId, pConn)) {
+        UPG_LOG(LOG_ERROR, "[%s][C1110ToC1120] QueryNextIdOfApproveProcess failed, Error Code:%d, Error Info:%s.[%s(%d)]",
+                QualifiedName(szOperation).c_str(), nErrorCode, strErrorInfo.c_str());
+        return false;
+    }
+    nNodeId = -1;
+    if (!QueryNextIdOfApproveProcessNode(nErrorCode, strErrorInfo, &nNodeId, pConn)) {
+        UPG_LOG(LOG_ERROR,
+                "[%s][C1110ToC1120]  QueryNextIdOfApproveProcessNode failed, Error Code:%d, Error Info:%s.[%s(%d)]",
+                QualifiedName(szOperation).c_str(), nErrorCode, strErrorInfo.c_str());
+        return false;
+    }
+    return true;
+}
+
+std::string C1110ToC1120::AppointWorkflowRows(const stru_appoint_record& record, const std::string& strFlowNum,
+                                              int nProcessId, int nNodeId, bool bIncrementalMarkers) {
+    const std::string strCreate = Nullable(record.create_time, record.create_time_null);
+    const std::string strUpdate = Nullable(record.update_time, record.update_time_null);
+    const std::string strFlow = CSqlText::Escape(strFlowNum);
+    if (bIncrementalMarkers)
+        return str_fmt(kInsertProcessIncre, nProcessId, strFlow.c_str(), 4, record.interviewee_id, -1, 1, 1, 1, 1,
+                       strCreate.c_str(), strUpdate.c_str(), 1, 0, 0) +
+               str_fmt(kInsertNodeIncre, nNodeId, nProcessId, -1, 1, 1, 1, "", 0, strCreate.c_str(),
+                       strCreate.c_str(), strUpdate.c_str(), 1, 0, 0);
+    return str_fmt(kInsertProcess, nProcessId, strFlow.c_str(), 4, record.interviewee_id, -1, 1, 1, 1, 1,
+                   strCreate.c_str(), strUpdate.c_str(), 0) +
+           str_fmt(kInsertNode, nNodeId, nProcessId, -1, 1, 1, 1, "", 0, strCreate.c_str(), strCreate.c_str(),
+                   strUpdate.c_str(), 0);
+}
+
+bool C1110ToC1120::SendBatchText(int& nErrorCode, std::string& strErrorInfo, const std::string& strSql,
+                                 DBAccessConnPtr pConn, const char* szOperation) {
+    if (strSql.empty()) return true;
+    if (pConn->ExecuteHelper(strSql)) return true;
+    pConn->GetLastError(nErrorCode, strErrorInfo);
+    UPG_LOG(LOG_ERROR, kBatchTextFailed, QualifiedName(szOperation).c_str(), strSql.c_str(), nErrorCode,
+            strErrorInfo.c_str());
+    return false;
+}
+
+bool C1110ToC1120::InsertAppointRecord(int& nErrorCode, std::string& strErrorInfo,
+                                       const std::vector<stru_appoint_record>& vecRecords, DBAccessConnPtr pConn) {
+    std::string strSql;
+    for (const stru_appoint_record& record : vecRecords) {
+        int nProcessId = -1;
+        int nNodeId = -1;
+        if (!DrawWorkflowIds(nErrorCode, strErrorInfo, nProcessId, nNodeId, pConn, "InsertAppointRecord"))
+            return false;
+        const std::string strFlowNum = MakeFlowNumber(record.create_time, nProcessId);
+        strSql += str_fmt(kLinkAppoint, CSqlText::Escape(strFlowNum).c_str(), 0, 1, record.id);
+        strSql += AppointWorkflowRows(record, strFlowNum, nProcessId, nNodeId, false);
+    }
+    return SendBatchText(nErrorCode, strErrorInfo, strSql, pConn, "InsertAppointRecord");
+}
+
+bool C1110ToC1120::InsertAppointReviewRecord(int& nErrorCode, std::string& strErrorInfo,
+                                             const std::vector<stru_appoint_review_record>& vecRecords,
+                                             DBAccessConnPtr pConn) {
+    const std::string strName = QualifiedName("InsertAppointReviewRecord");
+    std::string strSql;
+    for (const stru_appoint_review_record& record : vecRecords) {
+        int nProcessId = -1;
+        if (!QueryNextIdOfApproveProcess(nErrorCode, strErrorInfo, &nProcessId, pConn)) {
+            UPG_LOG(LOG_ERROR,
+                    "[%s][C1110ToC1120]QueryNextIdOfApproveProcess failed, Error Code:%d, Error Info:%s.[%s(%d)]",
+                    strName.c_str(), nErrorCode, strErrorInfo.c_str());
+            return false;
+        }
+        nProcessId += kReviewIdOffset;
+        const std::string strFlowNum = MakeFlowNumber(record.create_time, nProcessId);
+
+        // Later walks read appointment keys as 32-bit integers: an id outside
+        // 1..2^31-1 would break them, so the batch stops instead of writing it.
+        const long long llAppointId = db_layer::GloballySerial("");
+        if (llAppointId <= 0 || llAppointId > INT_MAX) {
+            nErrorCode = kNoAppointmentIdCode;
+            strErrorInfo = str_fmt("db_layer::GloballySerial gave %lld, not an appointment id within 1..%d",
+                                   llAppointId, INT_MAX);
+            UPG_LOG(LOG_ERROR, "[%s][C1110ToC1120]GloballySerial failed, Error Code:%d, Error Info:%s.[%s(%d)]",
+                    strName.c_str(), nErrorCode, strErrorInfo.c_str());
+            return false;
+        }
+
+        int nNodeId = -1;
+        if (!QueryNextIdOfApproveProcessNode(nErrorCode, strErrorInfo, &nNodeId, pConn)) {
+            UPG_LOG(LOG_ERROR,
+                    "[%s][C1110ToC1120] QueryNextIdOfApproveProcessNode failed, Error Code:%d, Error Info:%s.[%s(%d)]",
+                    strName.c_str(), nErrorCode, strErrorInfo.c_str());
+            return false;
+        }
+        nNodeId += kReviewIdOffset;
+
+        const SReviewMapping mapping = MapReviewStatus(record.appoint_review_status);
+        const std::string strFlow = CSqlText::Escape(strFlowNum);
+        const std::string strCreate = Nullable(record.create_time, record.create_time_null);
+        const std::string strUpdate = Nullable(record.update_time, record.update_time_null);
+        strSql += str_fmt(kInsertReviewAppoint, strFlow.c_str(), 0, 1, llAppointId,
+                          Nullable(record.object_guid, record.object_guid_null).c_str(), record.visitor_id,
+                          record.interviewee_id, record.visit_reason_id,
+                          Nullable(record.visit_reason_detail, record.visit_reason_detail_null).c_str(),
+                          mapping.nAppointmentStatus,
+                          Nullable(record.start_valid_time, record.start_valid_time_null).c_str(),
+                          Nullable(record.end_valid_time, record.end_valid_time_null).c_str(),
+                          record.start_time_differ, record.end_time_differ, strCreate.c_str(), strUpdate.c_str(), 0);
+        strSql += str_fmt(kInsertReviewProcess, nProcessId, strFlow.c_str(), 4, record.interviewee_id, -1, 1, -1,
+                          mapping.nProcessStatus, mapping.nAbnormalCause, 0, strCreate.c_str(), strUpdate.c_str(), 0);
+        // Every converted review gets its node: the workflow walks a process
+        // through its nodes, and a process without one cannot be shown or closed.
+        strSql += str_fmt(kInsertNode, nNodeId, nProcessId, -1, 1, 2, 1, "", 0, strCreate.c_str(), strCreate.c_str(),
+                          strUpdate.c_str(), 0);
+        strSql += str_fmt(kLinkReview, strFlow.c_str(), record.id);
+    }
+    return SendBatchText(nErrorCode, strErrorInfo, strSql, pConn, "InsertAppointReviewRecord");
+}
+
+// ---------------------------------------------------------------- incremental passes
+
+bool C1110ToC1120::UpgradeCourse_Config_IncreData(int& nErrorCode, std::string& strErrorInfo,
+                                                  db_layer::CConnect* pFirstConn, db_layer::CConnect* pSecondConn,
+                                                  db_layer::CConnect* pThirdConn, db_layer::DBParam dbParam) {
+    if (pFirstConn == nullptr || pSecondConn == nullptr || pThirdConn == nullptr) return false;
+    const std::string strName = QualifiedName("UpgradeCourse_Config_IncreData");
+    auto pFirst = std::make_shared<CDBAccessConn>(pFirstConn);
+    auto pSecond = std::make_shared<CDBAccessConn>(pSecondConn);
+    auto pThird = std::make_shared<CDBAccessConn>(pThirdConn);
+
+    if (!RunStepScript(nErrorCode, strErrorInfo, dbParam, pThird, "UpgradeCourse_Config_IncreData")) return false;
+    if (!UpgradeCourse_Config_CheakPoint(nErrorCode, strErrorInfo, dbParam, pFirst, pSecond) ||
+        !UpdateSelfAppointInfo(nErrorCode, strErrorInfo, dbParam, pThird)) {
+        UPG_LOG(LOG_ERROR, kCheckPointFailed, strName.c_str(), nErrorCode, strErrorInfo.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool C1110ToC1120::UpgradeCourse_Records_IncreData(int& nErrorCode, std::string& strErrorInfo,
+                                                   db_layer::CConnect* pFirstConn, db_layer::CConnect* pSecondConn,
+                                                   db_layer::CConnect* pThirdConn, db_layer::DBParam) {
+    if (pSecondConn == nullptr || pThirdConn == nullptr) return false;
+    const std::string strName = QualifiedName("UpgradeCourse_Records_IncreData");
+    stru_db_com dbCom;
+    dbCom.first_connect = std::make_shared<CDBAccessConn>(pFirstConn);
+    dbCom.cms_up_connect = std::make_shared<CDBAccessConn>(pSecondConn);
+    dbCom.third_connect = std::make_shared<CDBAccessConn>(pThirdConn);
+
+    int nStatus = 0;
+    int nSchedule = 0;
+    int nRateProgress = 0;
+    if (!QueryUpgradeStatus(nErrorCode, strErrorInfo, &nStatus, &nSchedule, &nRateProgress, dbCom.first_connect)) {
+        UPG_LOG(LOG_ERROR, kStatusFailed, strName.c_str());
+        return false;
+    }
+    UPG_LOG(LOG_INFO, kPassEnd, strName.c_str());
+    if (!IncreUpgrade_Record_UpgradeVisitorRecord(nErrorCode, strErrorInfo, dbCom, nSchedule, nRateProgress) ||
+        !IncreUpgrade_Record_UpgradeVisitorReviewRecord(nErrorCode, strErrorInfo, dbCom, nSchedule, nRateProgress)) {
+        UPG_LOG(LOG_ERROR, kTableFailed, strName.c_str(), kModuleIdentity);
+        return false;
+    }
+    UPG_LOG(LOG_INFO, kPassEnd, strName.c_str());
+    return true;
+}
+
+bool C1110ToC1120::IncreUpgrade_Record_UpgradeVisitorRecord(int& nErrorCode, std::string& strErrorInfo,
+                                                            stru_db_com& dbCom, int nSchedule, int nStartPosition) {
+    const std::string strName = QualifiedName("IncreUpgrade_Record_UpgradeVisitorRecord");
+    const DBAccessConnPtr& pThird = dbCom.third_connect;
+    return WalkTable<stru_appoint_record>(
+        *this, nErrorCode, strErrorInfo, WalkOver("visitor.visitor_appoint_record", strName, pThird, pThird, pThird),
+        &C1110ToC1120::QueryApppointRecordForIncreUpdate, pThird,
+        [&](const std::vector<stru_appoint_record>& vecBatch) {
+            return InsertAppointRecordForIncre(nErrorCode, strErrorInfo, vecBatch, dbCom);
+        },
+        false, nSchedule, nStartPosition);
+}
+
+bool C1110ToC1120::IncreUpgrade_Record_UpgradeVisitorReviewRecord(int& nErrorCode, std::string& strErrorInfo,
+                                                                  stru_db_com& dbCom, int nSchedule,
+                                                                  int nStartPosition) {
+    const std::string strName = QualifiedName("IncreUpgrade_Record_UpgradeVisitorReviewRecord");
+    dbCom.cms_up_connect->BeginTransaction();
+    const std::string strNow = CSqlText::Escape(NowText());
+    const std::string strSql =
+        str_fmt(kSoftDeleteReviewAppoints, strNow.c_str()) + str_fmt(kSoftDeleteReviewProcesses, strNow.c_str());
+    if (!dbCom.cms_up_connect->ExecuteHelper(strSql)) {
+        dbCom.cms_up_connect->GetLastError(nErrorCode, strErrorInfo);
+        UPG_LOG(LOG_ERROR,
+                "[%s]stru_db_com.cms_up_connect delete already updated data in table :visitor_appoint_reveiw_record "
+                "Failed.Sql:%s, Error Code:%d, Error Info:%s[%s(%d)]",
+                strName.c_str(), strSql.c_str(), nErrorCode, strErrorInfo.c_str());
+        dbCom.cms_up_connect->Rollback();
+        return false;
+    }
+    dbCom.cms_up_connect->Commit();
+
+    // No skip of converted review records here: this pass converts them again
+    // after the soft deletion above, by design.
+    return WalkTable<stru_appoint_review_record>(
+        *this, nErrorCode, strErrorInfo,
+        WalkOver("visitor.visitor_appoint_reveiw_record", strName, dbCom.first_connect, dbCom.cms_up_connect,
+                 dbCom.third_connect),
+        &C1110ToC1120::QueryApppointReviewRecord, dbCom.first_connect,
+        [&](const std::vector<stru_appoint_review_record>& vecBatch) {
+            return InsertAppointReviewRecord(nErrorCode, strErrorInfo, vecBatch, dbCom.cms_up_connect);
+        },
+        false, nSchedule, nStartPosition);
+}
+
+bool C1110ToC1120::QueryApppointRecordForIncreUpdate(int& nErrorCode, std::string& strErrorInfo,
+                                                     std::vector<stru_appoint_record>& vecRecords, int* pStartKey,
+                                                     DBAccessConnPtr pConn) {
+    return QueryAppointBatch(nErrorCode, strErrorInfo, vecRecords, pStartKey, pConn, true,
+                             "QueryApppointRecordForIncreUpdate");
+}
+
+bool C1110ToC1120::QryFlowNumByAppointID(int& nErrorCode, std::string& strErrorInfo, std::string& strFlowNum,
+                                         DBAccessConnPtr pConn, const stru_appoint_record& record) {
+    if (pConn->ExecuteQuery(str_fmt(kSelectAppointById, record.id),
+                            RowReaders::LastString("appoint_approval_flow_id", strFlowNum)))
+        return true;
+    pConn->GetLastError(nErrorCode, strErrorInfo);
+    UPG_LOG(LOG_ERROR, kBatchQueryFailed, QualifiedName("QryFlowNumByAppointID").c_str(), nErrorCode,
+            strErrorInfo.c_str());
+    return false;
+}
+
+bool C1110ToC1120::InsertAppointRecordForIncre(int& nErrorCode, std::string& strErrorInfo,
+                                               const std::vector<stru_appoint_record>& vecRecords,
+                                               stru_db_com& dbCom) {
+    std::string strSql;
+    for (const stru_appoint_record& record : vecRecords) {
+        if (record.row_status_implicit_upgrade == 2 || record.row_status_implicit_upgrade == 3) {
+            std::string strFlowNum;
+            if (!QryFlowNumByAppointID(nErrorCode, strErrorInfo, strFlowNum, dbCom.cms_up_connect, record)) {
+                UPG_LOG(LOG_ERROR, "[%s][C1110ToC1120] QryFlowNumByAppointID failed, Error Code:%d, Error Info:%s.[%s(%d)]",
+                        QualifiedName("InsertAppointRecordForIncre").c_str(), nErrorCode, strErrorInfo.c_str());
+                return false;
+            }
+            strSql += str_fmt(kTakeOverFlowNum, CSqlText::Escape(strFlowNum).c_str(), record.id);
+            continue;
+        }
+        int nProcessId = -1;
+        int nNodeId = -1;
+        if (!DrawWorkflowIds(nErrorCode, strErrorInfo, nProcessId, nNodeId, dbCom.cms_up_connect,
+                             "InsertAppointRecordForIncre"))
+            return false;
+        nProcessId += kReviewIdOffset;
+        nNodeId += kReviewIdOffset;
+        const std::string strFlowNum = MakeFlowNumber(record.create_time, nProcessId);
+        strSql += str_fmt(kLinkAppoint, CSqlText::Escape(strFlowNum).c_str(), 0, 1, record.id);
+        strSql += AppointWorkflowRows(record, strFlowNum, nProcessId, nNodeId, true);
+    }
+    return SendBatchText(nErrorCode, strErrorInfo, strSql, dbCom.third_connect, "InsertAppointRecordForIncre");
+}
+
+}  // namespace UnifiedUpgradeComponent

@@ -1,0 +1,94 @@
+// Version step from 1.11.0 to 1.12.0: check points rebuilt per card reader and
+// related component, self-appointment flags inverted, and every appointment and
+// live appointment review tied to a process of the approval workflow, also in
+// the incremental passes over three connections. Holds no state between calls.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "Upgrade/1110To1120/AppointRows.h"
+#include "Upgrade/1110To1120/CheckPointRows.h"
+#include "Upgrade/1110To1120/DBCom.h"
+#include "Upgrade/ModuleUpgradeBase.h"
+
+namespace UnifiedUpgradeComponent {
+
+class C1110ToC1120 : public CModuleUpgradeBase {
+public:
+    C1110ToC1120();
+    ~C1110ToC1120() override;
+
+    bool UpgradeCourse_Config(int& nErrorCode, std::string& strErrorInfo, db_layer::CConnect* pFirstConn,
+                              db_layer::CConnect* pSecondConn, db_layer::DBParam dbParam) override;
+    bool UpgradeCourse_Records(int& nErrorCode, std::string& strErrorInfo, db_layer::CConnect* pFirstConn,
+                               db_layer::CConnect* pSecondConn, db_layer::DBParam dbParam) override;
+    bool UpgradeCourse_Config_IncreData(int& nErrorCode, std::string& strErrorInfo, db_layer::CConnect* pFirstConn,
+                                        db_layer::CConnect* pSecondConn, db_layer::CConnect* pThirdConn,
+                                        db_layer::DBParam dbParam) override;
+    bool UpgradeCourse_Records_IncreData(int& nErrorCode, std::string& strErrorInfo, db_layer::CConnect* pFirstConn,
+                                         db_layer::CConnect* pSecondConn, db_layer::CConnect* pThirdConn,
+                                         db_layer::DBParam dbParam) override;
+
+    // Check points and self-appointment flags.
+    bool UpgradeCourse_Config_CheakPoint(int& nErrorCode, std::string& strErrorInfo, db_layer::DBParam dbParam,
+                                         DBAccessConnPtr pConn);
+    bool UpgradeCourse_Config_CheakPoint(int& nErrorCode, std::string& strErrorInfo, db_layer::DBParam dbParam,
+                                         DBAccessConnPtr pReadConn, DBAccessConnPtr pWriteConn);
+    bool QueryAllCheakDoorPoint(int& nErrorCode, std::string& strErrorInfo, std::vector<stru_door_point>& vecPoints,
+                                DBAccessConnPtr pConn);
+    bool QueryCardReaderID(int& nErrorCode, std::string& strErrorInfo, std::vector<stru_check_point_info>& vecInfo,
+                           DBAccessConnPtr pConn, int nDoorId, stru_door_point point);
+    bool QueryComponentID(int& nErrorCode, std::string& strErrorInfo, std::vector<stru_check_point_info>& vecInfo,
+                          DBAccessConnPtr pConn, stru_door_point point);
+    bool InsertCheakPointInfo(int& nErrorCode, std::string& strErrorInfo,
+                              const std::vector<stru_check_point_info>& vecInfo, DBAccessConnPtr pConn);
+    bool UpdateSelfAppointInfo(int& nErrorCode, std::string& strErrorInfo, db_layer::DBParam dbParam,
+                               DBAccessConnPtr pConn);
+
+    // Appointments and reviews into the approval workflow.
+    bool Upgrade_Record_UpgradeVisitorRecord(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pConn,
+                                             int nSchedule, int nStartPosition);
+    bool Upgrade_Record_UpgradeVisitorReviewRecord(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pConn,
+                                                   int nSchedule, int nStartPosition);
+    bool QueryApppointRecord(int& nErrorCode, std::string& strErrorInfo, std::vector<stru_appoint_record>& vecRecords,
+                             int* pStartKey, DBAccessConnPtr pConn);
+    bool QueryApppointReviewRecord(int& nErrorCode, std::string& strErrorInfo,
+                                   std::vector<stru_appoint_review_record>& vecRecords, int* pStartKey,
+                                   DBAccessConnPtr pConn);
+    bool QueryNextIdOfApproveProcess(int& nErrorCode, std::string& strErrorInfo, int* pId, DBAccessConnPtr pConn);
+    bool QueryNextIdOfApproveProcessNode(int& nErrorCode, std::string& strErrorInfo, int* pId, DBAccessConnPtr pConn);
+    bool InsertAppointRecord(int& nErrorCode, std::string& strErrorInfo,
+                             const std::vector<stru_appoint_record>& vecRecords, DBAccessConnPtr pConn);
+    bool InsertAppointReviewRecord(int& nErrorCode, std::string& strErrorInfo,
+                                   const std::vector<stru_appoint_review_record>& vecRecords, DBAccessConnPtr pConn);
+
+    // The incremental records pass.
+    bool IncreUpgrade_Record_UpgradeVisitorRecord(int& nErrorCode, std::string& strErrorInfo, stru_db_com& dbCom,
+                                                  int nSchedule, int nStartPosition);
+    bool IncreUpgrade_Record_UpgradeVisitorReviewRecord(int& nErrorCode, std::string& strErrorInfo,
+                                                        stru_db_com& dbCom, int nSchedule, int nStartPosition);
+    bool QueryApppointRecordForIncreUpdate(int& nErrorCode, std::string& strErrorInfo,
+                                           std::vector<stru_appoint_record>& vecRecords, int* pStartKey,
+                                           DBAccessConnPtr pConn);
+    bool QryFlowNumByAppointID(int& nErrorCode, std::string& strErrorInfo, std::string& strFlowNum,
+                               DBAccessConnPtr pConn, const stru_appoint_record& record);
+    bool InsertAppointRecordForIncre(int& nErrorCode, std::string& strErrorInfo,
+                                     const std::vector<stru_appoint_record>& vecRecords, stru_db_com& dbCom);
+
+    // Flow number: the first ten characters of the creation time without '-', then the process id.
+    static std::string MakeFlowNumber(const std::string& strCreateTime, int nProcessId);
+
+private:
+    bool QueryAppointBatch(int& nErrorCode, std::string& strErrorInfo, std::vector<stru_appoint_record>& vecRecords,
+                           int* pStartKey, DBAccessConnPtr pConn, bool bWithChangeMarker, const char* szOperation);
+    bool DrawWorkflowIds(int& nErrorCode, std::string& strErrorInfo, int& nProcessId, int& nNodeId,
+                         DBAccessConnPtr pConn, const char* szOperation);
+    // The process and node rows of a converted appointment record; the
+    // incremental pass adds its change markers (1, 0) to both.
+    static std::string AppointWorkflowRows(const stru_appoint_record& record, const std::string& strFlowNum,
+                                           int nProcessId, int nNodeId, bool bIncrementalMarkers);
+    bool SendBatchText(int& nErrorCode, std::string& strErrorInfo, const std::string& strSql, DBAccessConnPtr pConn,
+                       const char* szOperation);
+};
+
+}  // namespace UnifiedUpgradeComponent
