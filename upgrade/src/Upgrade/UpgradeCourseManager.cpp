@@ -6,12 +6,15 @@
 #include "Qarn/Base/StringUtil.h"
 #include "Upgrade/LogPosition.h"
 #include "Upgrade/100To130/UpgradeFunc_130.h"
+#include "Upgrade/110To111/UpgradeFunc_111.h"
 #include "Upgrade/1110To1120/UpgradeFunc_1120.h"
 #include "Upgrade/1120To1130/UpgradeFunc_1130.h"
 #include "Upgrade/1150To1160/UpgradeFunc_1160.h"
 #include "Upgrade/130To160/UpgradeFunc_160.h"
 #include "Upgrade/160To170/UpgradeFunc_170.h"
 #include "Upgrade/170To180/UpgradeFunc_180.h"
+#include "Upgrade/180To190/UpgradeFunc_190.h"
+#include "Upgrade/RawTo100/UpgradeFunc_100.h"
 
 namespace UnifiedUpgradeComponent {
 
@@ -27,10 +30,13 @@ std::shared_ptr<CModuleUpgradeBase> MakeStep() {
 // The chain of version steps, in order: each step's to-version is the next
 // step's from-version, and the last one ends at the module's last version.
 const StepFactory kStepRegistry[] = {
+    &MakeStep<CRawTo100>,     // 0.0.0  -> 1.0.0
     &MakeStep<C100ToC130>,    // 1.0.0  -> 1.3.0
     &MakeStep<C130ToC160>,    // 1.3.0  -> 1.6.0
     &MakeStep<C160ToC170>,    // 1.6.0  -> 1.7.0
     &MakeStep<C170ToC180>,    // 1.7.0  -> 1.8.0
+    &MakeStep<C180ToC190>,    // 1.8.0  -> 1.9.0
+    &MakeStep<C110ToC111>,    // 1.10.0 -> 1.11.0
     &MakeStep<C1110ToC1120>,  // 1.11.0 -> 1.12.0
     &MakeStep<C1120ToC1130>,  // 1.12.0 -> 1.13.0
     &MakeStep<C1150ToC1160>,  // 1.15.0 -> 1.16.0

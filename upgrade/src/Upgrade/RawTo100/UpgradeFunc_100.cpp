@@ -1,0 +1,390 @@
+#include "Upgrade/RawTo100/UpgradeFunc_100.h"
+
+#include <algorithm>
+#include <climits>
+#include <ctime>
+#include <map>
+#include <memory>
+#include <set>
+#include <utility>
+
+#include "Export/ModuleUpgrade.h"
+#include "Qarn/Base/StringUtil.h"
+#include "Qarn/Base/TimeUtil.h"
+#include "Upgrade/LogPosition.h"
+#include "Upgrade/RawTo100/VisitGroupRows.h"
+#include "Upgrade/ScriptFile.h"
+#include "Upgrade/SqlText.h"
+#include "db_layer/ErrorCodes.h"
+
+namespace UnifiedUpgradeComponent {
+
+using Qarn::Base::StringUtil::str_fmt;
+
+namespace {
+const SStepLiterals kLiterals = {"CRawTo100", "0.0.0", "1.0.0", nullptr, nullptr, "  "};
+
+const char* const kForeignServerSql =
+    "CREATE EXTENSION IF NOT EXISTS postgres_fdw; DROP SERVER IF EXISTS foreign_lumo_server CASCADE; "
+    "CREATE SERVER foreign_lumo_server FOREIGN DATA WRAPPER postgres_fdw OPTIONS(host '%s', port '%d', "
+    "dbname '%s'); CREATE USER MAPPING FOR postgres SERVER foreign_lumo_server OPTIONS(user '%s', password '%s');";
+const char* const kForeignDatabase = "lumo";
+const char* const kImportTablesScript = "META_INFO/visitor.s/runtime_script/db_init/update_V2.0/FDW_Improt_Tables.sql";
+const char* const kDropTablesScript = "META_INFO/visitor.s/runtime_script/db_init/update_V2.0/FDW_Drop_Tables.sql";
+const char* const kDropServerSql = "DROP SERVER IF EXISTS foreign_lumo_server CASCADE;";
+
+const char* const kAccessLevelQuery =
+    "SELECT access_level_id, access_group_id FROM public.access_level_access_group_rel WHERE is_deleted = 0 and "
+    "access_group_id in ( select id from access_group where is_deleted = 0 and ag_type = 1) ;";
+const char* const kDefaultAccessGroupQuery =
+    "select id from access_group where is_deleted = 0 and ag_type = 1 and is_default = 1;";
+const char* const kAccessLevelInsert =
+    "INSERT INTO visitor.visitor_access_level(access_level_id, is_default_al, create_time, update_time)VALUES ( %d, "
+    "%d, '%s', '%s');";
+
+const char* const kPersonGroupQuery = "SELECT id, name FROM public.person_group WHERE is_deleted = 0 and type =2;";
+// The name placeholder carries its own quotes: NULL stays NULL.
+const char* const kVisitGroupInsert =
+    "INSERT INTO visitor.visit_group (id, name, update_time, create_time) VALUES ( %d, %s, '%s', '%s')";
+const char* const kVisitGroupSequenceReset =
+    "SELECT SETVAL('visitor.visit_group_id_seq', (SELECT max(id) FROM visitor.visit_group), true)";
+// The platform's visitor group 2 becomes the module's visit group 1.
+const int kPlatformVisitorGroup = 2;
+const int kModuleVisitorGroup = 1;
+const char* const kModuleVisitorGroupName = "Visitors";
+
+const char* const kVisitorQuery = "SELECT id, person_group_id FROM public.person WHERE person_type = 1 and is_deleted =0;";
+const char* const kGroupMemberInsert =
+    "INSERT INTO visitor.visit_group_visitor_rel (visitor_id, visitor_group_id, update_time, create_time) VALUES "
+    "(%d, %d, '%s', '%s')";
+
+const char* const kRecordSourceTable = "rt_data.visitor_record";
+const char* const kRecordRangeQuery = "SELECT * FROM rt_data.visitor_record WHERE id between %d and %lld;";
+// Every value placeholder carries its own quotes (text) or none (numbers): NULL stays NULL.
+const char* const kRecordInsert =
+    "INSERT INTO visitor.visitor_record(object_guid, visitor_id, interviewee_id, visit_reason, visit_reason_detail, "
+    "visitor_status, start_valid_time, end_valid_time, create_time, update_time, start_time_differ, "
+    "end_time_differ,temper,temper_status, is_deleted)VALUES (%s, %s, %s, %s, %s, %s, %s, %s, %s, %s, %s, %s,%s,%s, "
+    "%s)";
+
+// Copies the wrapper's stored failure into the caller's error fields.
+bool CopyErrorAndFail(const DBAccessConnPtr& pConn, int& nErrorCode, std::string& strErrorInfo) {
+    pConn->GetLastError(nErrorCode, strErrorInfo);
+    return false;
+}
+
+// The collecting reader: one element per row, in the server's order.
+template <class TRow, class FnRead>
+RowReader CollectRows(std::vector<TRow>& vecRows, FnRead fnRead) {
+    return [&vecRows, fnRead](db_layer::CConnect& conn) {
+        while (!conn.IsEOF()) {
+            vecRows.push_back(fnRead(conn));
+            conn.MoveNext();
+        }
+    };
+}
+
+// The time text of one written row, used for both of its time columns.
+std::string RowTimeText() {
+    return CSqlText::Escape(Qarn::Base::TimeUtil::TimeT2StrUTCTimeStamp(static_cast<std::int64_t>(std::time(nullptr))));
+}
+
+// A database without version may never have had visit records: no table (or
+// no schema) means nothing to copy, unlike any other failure of a query.
+bool IsMissingRelation(int nErrorCode) {
+    return nErrorCode == db_layer::SqlStateToCode("42P01") || nErrorCode == db_layer::SqlStateToCode("3F000");
+}
+}  // namespace
+
+CRawTo100::CRawTo100() : CModuleUpgradeBase(kLiterals) {}
+
+bool CRawTo100::UpgradeCourse_Config(int& nErrorCode, std::string& strErrorInfo, db_layer::CConnect* pFirstConn,
+                                     db_layer::CConnect* pSecondConn, db_layer::DBParam dbParam) {
+    auto pRead = std::make_shared<CDBAccessConn>(pFirstConn);
+    auto pWrite = std::make_shared<CDBAccessConn>(pSecondConn);
+    const std::string strName = QualifiedName("UpgradeCourse_Config");
+
+    if (!ImportForeignTables(nErrorCode, strErrorInfo, dbParam, pWrite)) return false;
+    if (!UpdateVisitorALTable(nErrorCode, strErrorInfo, pRead, pWrite)) {
+        UPG_LOG(LOG_ERROR, "[%s] UpdateVisitorALTable failed.Error Code:%d, Error Info:%s.[%s(%d)]", strName.c_str(),
+                nErrorCode, strErrorInfo.c_str());
+        return false;
+    }
+    if (!UpdateVisitorGroupTable(nErrorCode, strErrorInfo, pRead, pWrite)) {
+        UPG_LOG(LOG_ERROR, "[%s] UpdateVisitorGroupTable failed.Error Code:%d, Error Info:%s.[%s(%d)]",
+                strName.c_str(), nErrorCode, strErrorInfo.c_str());
+        return false;
+    }
+    if (!UpdateVisitorGroupRelVisitorTable(nErrorCode, strErrorInfo, pRead, pWrite)) {
+        UPG_LOG(LOG_ERROR, "[%s] UpdateVisitorGroupRelVisitorTable failed.Error Code:%d, Error Info:%s.[%s(%d)]",
+                strName.c_str(), nErrorCode, strErrorInfo.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool CRawTo100::ImportForeignTables(int& nErrorCode, std::string& strErrorInfo, db_layer::DBParam dbParam,
+                                    DBAccessConnPtr pWrite) {
+    // Host, user and password are operator input: a quote in a password must
+    // not end the literal. The log sink masks the password in failure lines.
+    const std::string strServerSql =
+        str_fmt(kForeignServerSql, CSqlText::Escape(dbParam.host).c_str(), dbParam.port, kForeignDatabase,
+                CSqlText::Escape(dbParam.user).c_str(), CSqlText::Escape(dbParam.password).c_str());
+    if (!pWrite->ExecuteHelper(strServerSql)) return CopyErrorAndFail(pWrite, nErrorCode, strErrorInfo);
+
+    // Unreadable scripts run as empty texts; the database layer reports them.
+    std::string strScript;
+    ReadScriptFile(strScript, kImportTablesScript, "");
+    if (!pWrite->ExecuteQuery(strScript, RowReaders::Ignore()))
+        return CopyErrorAndFail(pWrite, nErrorCode, strErrorInfo);
+
+    strScript.clear();
+    ReadScriptFile(strScript, kDropTablesScript, "");
+    if (!pWrite->ExecuteHelper(strScript)) return CopyErrorAndFail(pWrite, nErrorCode, strErrorInfo);
+
+    if (!pWrite->ExecuteHelper(kDropServerSql)) return CopyErrorAndFail(pWrite, nErrorCode, strErrorInfo);
+    return true;
+}
+
+bool CRawTo100::UpdateVisitorALTable(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pRead,
+                                     DBAccessConnPtr pWrite) {
+    std::map<int, std::set<int>> mapGroupLevels;
+    auto fnLevels = [&mapGroupLevels](db_layer::CConnect& conn) {
+        while (!conn.IsEOF()) {
+            const int nLevel = conn.GetInt("access_level_id");
+            mapGroupLevels[conn.GetInt("access_group_id")].insert(nLevel);
+            conn.MoveNext();
+        }
+    };
+    if (!pRead->ExecuteQuery(kAccessLevelQuery, fnLevels)) return CopyErrorAndFail(pRead, nErrorCode, strErrorInfo);
+
+    int nDefaultGroup = -1;
+    if (!pRead->ExecuteQuery(kDefaultAccessGroupQuery, RowReaders::LastInt("id", nDefaultGroup)))
+        return CopyErrorAndFail(pRead, nErrorCode, strErrorInfo);
+
+    std::set<int> setLevels;
+    for (const auto& group : mapGroupLevels) setLevels.insert(group.second.begin(), group.second.end());
+    const std::set<int> setNoLevels;
+    const auto itDefault = mapGroupLevels.find(nDefaultGroup);
+    const std::set<int>& setDefaultLevels =
+        (nDefaultGroup != -1 && itDefault != mapGroupLevels.end()) ? itDefault->second : setNoLevels;
+
+    std::string strSql;
+    for (const int nLevel : setLevels) {
+        const std::string strTime = RowTimeText();
+        strSql += str_fmt(kAccessLevelInsert, nLevel, setDefaultLevels.count(nLevel) ? 1 : 0, strTime.c_str(),
+                          strTime.c_str());
+    }
+    if (strSql.empty()) return true;
+    if (!pWrite->ExecuteHelper(strSql)) return CopyErrorAndFail(pWrite, nErrorCode, strErrorInfo);
+    return true;
+}
+
+bool CRawTo100::UpdateVisitorGroupTable(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pRead,
+                                        DBAccessConnPtr pWrite) {
+    std::vector<stru_visit_group> vecGroups;
+    auto fnGroups = CollectRows(vecGroups, [](db_layer::CConnect& conn) {
+        stru_visit_group group;
+        group.id = conn.GetInt("id");
+        group.name_is_null = conn.IsNull("name");
+        group.name = conn.GetString("name");
+        return group;
+    });
+    if (!pRead->ExecuteQuery(kPersonGroupQuery, fnGroups)) return CopyErrorAndFail(pRead, nErrorCode, strErrorInfo);
+
+    for (stru_visit_group& group : vecGroups) {
+        if (group.id == kPlatformVisitorGroup) {
+            group.id = kModuleVisitorGroup;
+            group.name = kModuleVisitorGroupName;
+            group.name_is_null = false;
+        }
+        const std::string strTime = RowTimeText();
+        const std::string strSql =
+            str_fmt(kVisitGroupInsert, group.id, CSqlText::NullableLiteral(group.name, group.name_is_null).c_str(),
+                    strTime.c_str(), strTime.c_str());
+        if (!pWrite->ExecuteHelper(strSql)) return CopyErrorAndFail(pWrite, nErrorCode, strErrorInfo);
+    }
+
+    if (!pWrite->ExecuteQuery(kVisitGroupSequenceReset, RowReaders::Drain()))
+        return CopyErrorAndFail(pWrite, nErrorCode, strErrorInfo);
+    return true;
+}
+
+bool CRawTo100::UpdateVisitorGroupRelVisitorTable(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pRead,
+                                                  DBAccessConnPtr pWrite) {
+    std::vector<stru_group_member> vecMembers;
+    auto fnMembers = CollectRows(vecMembers, [](db_layer::CConnect& conn) {
+        return stru_group_member{conn.GetInt("id"), conn.GetInt("person_group_id")};
+    });
+    if (!pRead->ExecuteQuery(kVisitorQuery, fnMembers)) return CopyErrorAndFail(pRead, nErrorCode, strErrorInfo);
+
+    for (const stru_group_member& member : vecMembers) {
+        const int nGroup =
+            member.person_group_id == kPlatformVisitorGroup ? kModuleVisitorGroup : member.person_group_id;
+        const std::string strTime = RowTimeText();
+        const std::string strSql = str_fmt(kGroupMemberInsert, member.id, nGroup, strTime.c_str(), strTime.c_str());
+        if (!pWrite->ExecuteHelper(strSql)) return CopyErrorAndFail(pWrite, nErrorCode, strErrorInfo);
+    }
+    return true;
+}
+
+bool CRawTo100::UpgradeCourse_Records(int& nErrorCode, std::string& strErrorInfo, db_layer::CConnect* pFirstConn,
+                                      db_layer::CConnect* pSecondConn, db_layer::DBParam /*dbParam*/) {
+    auto pRead = std::make_shared<CDBAccessConn>(pFirstConn);
+    auto pWrite = std::make_shared<CDBAccessConn>(pSecondConn);
+    const std::string strName = QualifiedName("UpgradeCourse_Records");
+
+    int nStatus = 0, nSchedule = 0, nRateProgress = 0;
+    if (!QueryUpgradeStatus(nErrorCode, strErrorInfo, &nStatus, &nSchedule, &nRateProgress, pWrite)) {
+        UPG_LOG(LOG_ERROR, "[%s][CRawTo100::UpgradeCourse_Records] Query status info failed[%s(%d)]",
+                strName.c_str());
+        return false;
+    }
+    if (nStatus == 1) {
+        UPG_LOG(LOG_INFO, "[%s][CRawTo100::UpgradeCourse_Records] %s upgrade has finished[%s(%d)]", strName.c_str(),
+                MODULE_IDENTITY);
+        return true;
+    }
+
+    // Schedule 1: the copy completed and only the finished marker is missing;
+    // copying again would duplicate every visit record.
+    if (nSchedule == 0) {
+        // Status 2: an earlier pass started the copy and its stored resume
+        // position counts; a start marker would set it back to 0.
+        if (nStatus != 2) SetUpgradeStarted(nErrorCode, strErrorInfo, pWrite);
+        if (!RecordsData2Destination_VisitorRecord(nErrorCode, strErrorInfo, pRead, pWrite, nSchedule,
+                                                   nRateProgress)) {
+            UPG_LOG(LOG_ERROR, "[%s][CRawTo100::RecordsData2Destination_VisitorRecord] %s step 1 upgrade failed[%s(%d)]",
+                    strName.c_str(), MODULE_IDENTITY);
+            return false;
+        }
+        if (!SetUpgradeProgress(nErrorCode, strErrorInfo, nSchedule + 1, 0, pWrite)) {
+            UPG_LOG(LOG_ERROR,
+                    "[%s][CRawTo100::RecordsData2Destination_VisitorRecord] %s step 1 mark status failed[%s(%d)]",
+                    strName.c_str(), MODULE_IDENTITY);
+            return false;
+        }
+    }
+
+    // A failed marker leaves its error in the fields but does not fail the pass.
+    SetUpgradeFinished(nErrorCode, strErrorInfo, pWrite);
+    return true;
+}
+
+bool CRawTo100::RecordsData2Destination_VisitorRecord(int& nErrorCode, std::string& strErrorInfo,
+                                                      DBAccessConnPtr pRead, DBAccessConnPtr pWrite, int nSchedule,
+                                                      int nStartId) {
+    const std::string strName = QualifiedName("RecordsData2Destination_VisitorRecord");
+
+    int nMaxId = 0, nMinId = 0;
+    int nRangeCode = 0;
+    std::string strRangeInfo;
+    if (!QueryMaxValue(nRangeCode, strRangeInfo, &nMaxId, kRecordSourceTable, "id", pRead) ||
+        !QueryMinValue(nRangeCode, strRangeInfo, &nMinId, kRecordSourceTable, "id", pRead)) {
+        if (IsMissingRelation(nRangeCode)) {
+            UPG_LOG(LOG_INFO, "[%s]%s does not exist, no visit record to copy.[%s(%d)]", strName.c_str(),
+                    kRecordSourceTable);
+            return true;
+        }
+        nErrorCode = nRangeCode;
+        strErrorInfo = strRangeInfo;
+        UPG_LOG(LOG_ERROR, "[%s][CRawTo100::RecordsData2Destination_MEM] Query id range failed[%s(%d)]",
+                strName.c_str());
+        return false;
+    }
+
+    // 64-bit so that the last range near the largest int ends the loop.
+    long long llStartId = nStartId == 0 ? nMinId : nStartId;
+    std::vector<stru_visitor_record> vecBatch;
+    while (llStartId <= nMaxId) {
+        vecBatch.clear();
+        if (!QueryHistoryVisitorRecord(nErrorCode, strErrorInfo, vecBatch, pRead, static_cast<int>(llStartId))) {
+            UPG_LOG(LOG_ERROR, "[%s][CRawTo100::RecordsData2Destination_MEM] Query history data failed[%s(%d)]",
+                    strName.c_str());
+            return false;
+        }
+        if (vecBatch.empty()) {
+            llStartId += kRangeWidth;
+            UPG_LOG(LOG_INFO, "[%s]list data number: %d.[%s(%d)]", strName.c_str(), 0);
+            UPG_LOG(LOG_INFO, "[%s]Get max relation id empty, plan number: %d, max: %d.[%s(%d)]", strName.c_str(),
+                    static_cast<int>(std::min<long long>(llStartId, INT_MAX)), nMaxId);
+            continue;
+        }
+
+        pWrite->BeginTransaction();
+        if (!WriteDateToVisitorRecord(nErrorCode, strErrorInfo, std::move(vecBatch), pWrite)) {
+            pWrite->Rollback();
+            UPG_LOG(LOG_ERROR, "[%s][CRawTo100::RecordsData2Destination_MEM] Insert new data failed[%s(%d)]",
+                    strName.c_str());
+            return false;
+        }
+        llStartId += kRangeWidth;
+        // Stored in the range's own transaction: a stop between the commit and
+        // a separate progress update would copy the range again on resume.
+        if (!SetUpgradeProgress(nErrorCode, strErrorInfo, nSchedule,
+                                static_cast<int>(std::min<long long>(llStartId, INT_MAX)), pWrite)) {
+            pWrite->Rollback();
+            UPG_LOG(LOG_ERROR, "[%s][CRawTo100::RecordsData2Destination_MEM] Set upgrade status failed[%s(%d)]",
+                    strName.c_str());
+            return false;
+        }
+        pWrite->Commit();
+    }
+    return true;
+}
+
+bool CRawTo100::QueryHistoryVisitorRecord(int& nErrorCode, std::string& strErrorInfo,
+                                          std::vector<stru_visitor_record>& vecBatch, DBAccessConnPtr pRead,
+                                          int nStartId) {
+    const std::string strSql =
+        str_fmt(kRecordRangeQuery, nStartId, static_cast<long long>(nStartId) + (kRangeWidth - 1));
+    auto fnRecords = CollectRows(vecBatch, &stru_visitor_record::ReadFrom);
+    if (!pRead->ExecuteQuery(strSql, fnRecords)) return CopyErrorAndFail(pRead, nErrorCode, strErrorInfo);
+    return true;
+}
+
+std::string CRawTo100::VisitorRecordInsert(const stru_visitor_record& row) {
+    using R = stru_visitor_record;
+    return str_fmt(kRecordInsert, row.TextValue(R::OBJECT_GUID, row.object_guid).c_str(),
+                   row.IntValue(R::VISITOR_ID, row.visitor_id).c_str(),
+                   row.IntValue(R::INTERVIEWEE_ID, row.interviewee_id).c_str(),
+                   row.IntValue(R::VISIT_REASON, row.visit_reason).c_str(),
+                   row.TextValue(R::VISIT_REASON_DETAIL, row.visit_reason_detail).c_str(),
+                   row.IntValue(R::VISITOR_STATUS, row.visitor_status).c_str(),
+                   row.TextValue(R::START_VALID_TIME, row.start_valid_time).c_str(),
+                   row.TextValue(R::END_VALID_TIME, row.end_valid_time).c_str(),
+                   row.TextValue(R::CREATE_TIME, row.create_time).c_str(),
+                   row.TextValue(R::UPDATE_TIME, row.update_time).c_str(),
+                   row.IntValue(R::START_TIME_DIFFER, row.start_time_differ).c_str(),
+                   row.IntValue(R::END_TIME_DIFFER, row.end_time_differ).c_str(),
+                   row.TextValue(R::TEMPER, row.temper).c_str(),
+                   row.IntValue(R::TEMPER_STATUS, row.temper_status).c_str(),
+                   row.IntValue(R::IS_DELETED, row.is_deleted).c_str());
+}
+
+bool CRawTo100::WriteDateToVisitorRecord(int& nErrorCode, std::string& strErrorInfo,
+                                         std::vector<stru_visitor_record> vecBatch, DBAccessConnPtr pWrite) {
+    for (const stru_visitor_record& row : vecBatch) {
+        if (pWrite->ExecuteHelper(VisitorRecordInsert(row))) continue;
+        pWrite->GetLastError(nErrorCode, strErrorInfo);
+        UPG_LOG(LOG_ERROR, "[%s]Query failed, errorcode:%d, errorinfo:%s[%s(%d)]",
+                QualifiedName("WriteDateToVisitorRecord").c_str(), nErrorCode, strErrorInfo.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool CRawTo100::UpgradeCourse_Config_IncreData(int& /*nErrorCode*/, std::string& /*strErrorInfo*/,
+                                               db_layer::CConnect* /*pFirstConn*/, db_layer::CConnect* /*pSecondConn*/,
+                                               db_layer::CConnect* /*pThirdConn*/, db_layer::DBParam /*dbParam*/) {
+    return UpgradeCourse_Trivial();
+}
+
+bool CRawTo100::UpgradeCourse_Records_IncreData(int& /*nErrorCode*/, std::string& /*strErrorInfo*/,
+                                                db_layer::CConnect* /*pFirstConn*/,
+                                                db_layer::CConnect* /*pSecondConn*/,
+                                                db_layer::CConnect* /*pThirdConn*/, db_layer::DBParam /*dbParam*/) {
+    return UpgradeCourse_Trivial();
+}
+
+}  // namespace UnifiedUpgradeComponent

@@ -1,0 +1,56 @@
+// First step of the chain, from a module database without version to 1.0.0:
+// the configuration pass runs the foreign-table scripts against "lumo" and
+// builds access levels, visit groups and memberships; the records pass copies
+// rt_data.visitor_record in resumable id ranges. Stateless between calls.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "Upgrade/ModuleUpgradeBase.h"
+#include "Upgrade/RawTo100/VisitorRecordRow.h"
+
+namespace UnifiedUpgradeComponent {
+
+class CRawTo100 : public CModuleUpgradeBase {
+public:
+    // Ids covered by one range of the records copy (start .. start + 10000).
+    static constexpr int kRangeWidth = 10001;
+
+    CRawTo100();
+
+    bool UpgradeCourse_Config(int& nErrorCode, std::string& strErrorInfo, db_layer::CConnect* pFirstConn,
+                              db_layer::CConnect* pSecondConn, db_layer::DBParam dbParam) override;
+    bool UpgradeCourse_Records(int& nErrorCode, std::string& strErrorInfo, db_layer::CConnect* pFirstConn,
+                               db_layer::CConnect* pSecondConn, db_layer::DBParam dbParam) override;
+    bool UpgradeCourse_Config_IncreData(int& nErrorCode, std::string& strErrorInfo, db_layer::CConnect* pFirstConn,
+                                        db_layer::CConnect* pSecondConn, db_layer::CConnect* pThirdConn,
+                                        db_layer::DBParam dbParam) override;
+    bool UpgradeCourse_Records_IncreData(int& nErrorCode, std::string& strErrorInfo, db_layer::CConnect* pFirstConn,
+                                         db_layer::CConnect* pSecondConn, db_layer::CConnect* pThirdConn,
+                                         db_layer::DBParam dbParam) override;
+
+    // Configuration pass. Reads go through pRead, everything else through pWrite.
+    bool ImportForeignTables(int& nErrorCode, std::string& strErrorInfo, db_layer::DBParam dbParam,
+                             DBAccessConnPtr pWrite);
+    bool UpdateVisitorALTable(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pRead,
+                              DBAccessConnPtr pWrite);
+    bool UpdateVisitorGroupTable(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pRead,
+                                 DBAccessConnPtr pWrite);
+    bool UpdateVisitorGroupRelVisitorTable(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pRead,
+                                           DBAccessConnPtr pWrite);
+
+    // Records pass, sub-step 1: copies the ranges from nStartId (0: the lowest
+    // id) up to the highest id read at its start. Each range's rows and its
+    // resume position are committed together.
+    bool RecordsData2Destination_VisitorRecord(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pRead,
+                                               DBAccessConnPtr pWrite, int nSchedule, int nStartId);
+    bool QueryHistoryVisitorRecord(int& nErrorCode, std::string& strErrorInfo,
+                                   std::vector<stru_visitor_record>& vecBatch, DBAccessConnPtr pRead, int nStartId);
+    bool WriteDateToVisitorRecord(int& nErrorCode, std::string& strErrorInfo,
+                                  std::vector<stru_visitor_record> vecBatch, DBAccessConnPtr pWrite);
+
+    // The INSERT statement of one visit record.
+    static std::string VisitorRecordInsert(const stru_visitor_record& row);
+};
+
+}  // namespace UnifiedUpgradeComponent
