@@ -1,0 +1,252 @@
+// The step from a database without version against a real server: the foreign
+// server to "lumo" with the delivered scripts, the configuration tables, and
+// the visit record copy with its status row, stops and resumes.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "LogCapture.h"
+#include "LumoDatabase.h"
+#include "ScriptTree.h"
+#include "TestServer.h"
+#include "Upgrade/RawTo100/UpgradeFunc_100.h"
+
+using namespace UnifiedUpgradeComponent;
+using vsu_test::CScriptTree;
+using vsu_test::CTestDatabase;
+
+namespace {
+
+const char* const kStatusTable =
+    "CREATE SCHEMA platform;"
+    "CREATE TABLE platform.module_version_status(id serial PRIMARY KEY, module_identity varchar(64) NOT NULL,"
+    " version_no varchar(32) NOT NULL, status int NOT NULL DEFAULT 0, schedule int NOT NULL DEFAULT 0,"
+    " rate_progress int NOT NULL DEFAULT 0, step_ver varchar(32), install_time timestamp, achieve_time timestamp);"
+    "INSERT INTO platform.module_version_status(module_identity, version_no) VALUES ('visitor.s', '1.12.0'),"
+    " ('other.module', '1.0.0');";
+
+// The source allows NULLs, which the module's reference database never holds,
+// to show that a NULL comes back as NULL.
+const char* const kRecordTables =
+    "CREATE SCHEMA rt_data; CREATE SCHEMA visitor;"
+    "CREATE TABLE rt_data.visitor_record(id integer PRIMARY KEY, object_guid varchar(64), visitor_id integer,"
+    " interviewee_id integer, visit_reason integer, visit_reason_detail text, visitor_status integer,"
+    " start_valid_time timestamp, end_valid_time timestamp, create_time timestamp, update_time timestamp,"
+    " start_time_differ integer, end_time_differ integer, temper varchar(16), temper_status integer,"
+    " is_deleted integer);"
+    "CREATE TABLE visitor.visitor_record(id serial, object_guid varchar(64), visitor_id integer,"
+    " interviewee_id integer, visit_reason integer, visit_reason_detail text, visitor_status integer,"
+    " start_valid_time timestamp, end_valid_time timestamp, create_time timestamp, update_time timestamp,"
+    " start_time_differ integer, end_time_differ integer, temper varchar(16), temper_status integer,"
+    " is_deleted integer NOT NULL DEFAULT 0) PARTITION BY RANGE (create_time);"
+    "CREATE TABLE visitor.visitor_record_p2023 PARTITION OF visitor.visitor_record"
+    " FOR VALUES FROM ('2023-01-01') TO ('2024-01-01');"
+    "CREATE TABLE visitor.visitor_record_default PARTITION OF visitor.visitor_record DEFAULT;";
+
+const char* const kColumns =
+    "object_guid, visitor_id, interviewee_id, visit_reason, visit_reason_detail, visitor_status, start_valid_time,"
+    " end_valid_time, create_time, update_time, start_time_differ, end_time_differ, temper, temper_status,"
+    " is_deleted";
+
+std::string ReadFixture(const std::string& strRelative) {
+    std::ifstream file(std::string(VSU_SOURCE_DIR) + "/fixtures/" + strRelative, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// Source rows no target row matches column for column (NULL matching NULL), and the other way round.
+std::string Mismatches(const CTestDatabase& db) {
+    const std::string strCols = kColumns;
+    return db.Scalar("SELECT (SELECT count(*) FROM (SELECT " + strCols + " FROM rt_data.visitor_record EXCEPT ALL SELECT " +
+                     strCols + " FROM visitor.visitor_record) a) || '/' || (SELECT count(*) FROM (SELECT " + strCols +
+                     " FROM visitor.visitor_record EXCEPT ALL SELECT " + strCols + " FROM rt_data.visitor_record) b)");
+}
+
+std::string StatusRow(const CTestDatabase& db) {
+    return db.Scalar("SELECT status || '|' || schedule || '|' || rate_progress || '|' || coalesce(step_ver, '-')"
+                     " FROM platform.module_version_status WHERE module_identity = 'visitor.s'");
+}
+
+struct SRecordsPass {
+    explicit SRecordsPass(CTestDatabase& database) : db(database) {}
+    CTestDatabase& db;
+    std::unique_ptr<db_layer::CConnect> pRead = db.Connect();
+    std::unique_ptr<db_layer::CConnect> pWrite = db.Connect();
+    CRawTo100 step;
+    int nCode = 0;
+    std::string strText;
+    bool Run() { return step.UpgradeCourse_Records(nCode, strText, pRead.get(), pWrite.get(), db_layer::DBParam()); }
+};
+
+TEST(RawTo100OnServer, ConfigPassImportsFromLumoAndBuildsAccessLevelsGroupsAndMembers) {
+    VSU_REQUIRE_SERVER();
+    vsu_test::EnsureLumoDatabase();
+    CTestDatabase db;
+    db.Exec("CREATE SCHEMA visitor;"
+            "CREATE TABLE visitor.visit_reason(id integer PRIMARY KEY, name varchar(128) NOT NULL,"
+            " is_deleted integer NOT NULL DEFAULT 0, create_time timestamp, update_time timestamp);"
+            "CREATE TABLE visitor.visitor_access_level(id serial PRIMARY KEY, access_level_id integer NOT NULL UNIQUE,"
+            " is_default_al integer NOT NULL DEFAULT 0, create_time timestamp, update_time timestamp);"
+            "CREATE TABLE visitor.visit_group(id serial PRIMARY KEY, name varchar(128) NOT NULL,"
+            " create_time timestamp, update_time timestamp);"
+            "CREATE TABLE visitor.visit_group_visitor_rel(id serial PRIMARY KEY, visitor_id integer NOT NULL,"
+            " visitor_group_id integer NOT NULL, create_time timestamp, update_time timestamp);"
+            "CREATE TABLE public.person_group(id integer PRIMARY KEY, name varchar(128) NOT NULL, type integer,"
+            " is_deleted integer);"
+            "CREATE TABLE public.person(id integer PRIMARY KEY, person_group_id integer, person_type integer,"
+            " is_deleted integer);"
+            "CREATE TABLE public.access_group(id integer PRIMARY KEY, is_deleted integer, ag_type integer,"
+            " is_default integer);"
+            "CREATE TABLE public.access_level_access_group_rel(access_level_id integer, access_group_id integer,"
+            " is_deleted integer);"
+            "INSERT INTO public.person_group VALUES (2, 'Guests', 2, 0), (7, 'O''Hara''s \\ team', 2, 0),"
+            " (8, 'Deleted', 2, 1), (9, 'Staff', 1, 0);"
+            "INSERT INTO public.person VALUES (100, 2, 1, 0), (101, 7, 1, 0), (102, 7, 2, 0), (103, 2, 1, 1);"
+            "INSERT INTO public.access_group VALUES (1, 0, 1, 1), (2, 0, 1, 0), (3, 0, 2, 0), (4, 1, 1, 0);"
+            "INSERT INTO public.access_level_access_group_rel VALUES (10, 1, 0), (11, 1, 0), (11, 2, 0), (12, 2, 0),"
+            " (13, 3, 0), (14, 4, 0), (15, 2, 1);");
+    CScriptTree tree;
+    for (const char* szScript : {"FDW_Improt_Tables.sql", "FDW_Drop_Tables.sql"})
+        tree.Write("update_V2.0", szScript,
+                   ReadFixture(std::string("META_INFO/visitor.s/runtime_script/db_init/update_V2.0/") + szScript));
+    auto pRead = db.Connect();
+    auto pWrite = db.Connect();
+    db_layer::DBParam param = pWrite->GetParam();
+    param.password = "it's 'quoted'";  // trust authentication ignores it; the statement must still hold
+    CRawTo100 step;
+    int nCode = 0;
+    std::string strText;
+
+    ASSERT_TRUE(step.UpgradeCourse_Config(nCode, strText, pRead.get(), pWrite.get(), param)) << strText;
+    EXPECT_EQ(db.Scalar("SELECT string_agg(id || ':' || name, '|' ORDER BY id) FROM visitor.visit_reason"),
+              "1:Business|2:Interview|3:Delivery|4:O'Brien's \\ maintenance|5:Retired reason");
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM pg_foreign_server"), "0");
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM pg_namespace WHERE nspname = 'lumo_import'"), "0");
+
+    EXPECT_EQ(db.Scalar("SELECT string_agg(access_level_id || '=' || is_default_al, ',' ORDER BY access_level_id)"
+                        " FROM visitor.visitor_access_level"),
+              "10=1,11=1,12=0");
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM visitor.visitor_access_level WHERE create_time IS NULL OR"
+                        " create_time <> update_time OR abs(extract(epoch FROM now() AT TIME ZONE 'UTC' -"
+                        " create_time)) > 300"),
+              "0") << "each row carries the current UTC time twice";
+    EXPECT_EQ(db.Scalar("SELECT string_agg(id || ':' || name, '|' ORDER BY id) FROM visitor.visit_group"),
+              "1:Visitors|7:O'Hara's \\ team");
+    EXPECT_EQ(db.Scalar("SELECT nextval('visitor.visit_group_id_seq')"), "8");
+    EXPECT_EQ(db.Scalar("SELECT string_agg(visitor_id || '>' || visitor_group_id, ',' ORDER BY visitor_id)"
+                        " FROM visitor.visit_group_visitor_rel"),
+              "100>1,101>7");
+}
+
+TEST(RawTo100OnServer, RefusedForeignServerStatementIsLoggedWithThePasswordMasked) {
+    VSU_REQUIRE_SERVER();
+    CTestDatabase db;
+    auto pRead = db.Connect();
+    auto pWrite = db.Connect();
+    ASSERT_TRUE(pWrite->Execute("SET default_transaction_read_only = on"));
+    db_layer::DBParam param = pWrite->GetParam();
+    param.password = "top'secret";
+    vsu_test::CLogCapture log;
+    CRawTo100 step;
+    int nCode = 0;
+    std::string strText;
+
+    EXPECT_FALSE(step.UpgradeCourse_Config(nCode, strText, pRead.get(), pWrite.get(), param));
+    EXPECT_NE(strText.find("read-only"), std::string::npos) << strText;
+    const auto lines = log.Lines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].nLevel, 4);
+    EXPECT_NE(lines[0].strLine.find("CREATE USER MAPPING FOR postgres SERVER foreign_lumo_server"), std::string::npos);
+    EXPECT_EQ(lines[0].strLine.find("secret"), std::string::npos) << lines[0].strLine;
+}
+
+TEST(RawTo100OnServer, RecordsPassCopiesEveryRowOnceWithQuotesNullsAndTimesIntact) {
+    VSU_REQUIRE_SERVER();
+    CTestDatabase db;
+    db.Exec(std::string(kStatusTable) + kRecordTables);
+    // Ids with a gap wider than a range, texts with quotes, backslashes and multi-byte characters,
+    // fractional seconds, NULLs in text, time and integer columns.
+    db.Exec("INSERT INTO rt_data.visitor_record VALUES"
+            " (3, 'g''3', 1, 2, 3, 'O''Reilly said \"back\\slash\" ${x}', 1, '2023-05-01 08:00:00.25',"
+            "  '2023-05-01 18:00', '2023-05-01 07:59:59.999999', '2023-05-02', -5, 15, '36''5\\', 0, 0),"
+            " (4, 'g4', 5, 6, 1, '', 0, '2024-02-29 00:00', '2024-02-29 23:59', '2024-02-28', '2024-02-28', 0, 0,"
+            "  '36.5', 2, 1),"
+            " (10004, 'g10004', NULL, 7, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, 0),"
+            " (40000, '\u00e9\u00e8 \u6771\u4eac', 8, 9, 2, 'caf\u00e9', 2, '2023-01-01', '2023-01-02',"
+            "  '2023-01-01', '2023-01-01', 1, 1, '37', 1, 0);");
+    SRecordsPass pass(db);
+    vsu_test::CLogCapture log;
+
+    ASSERT_TRUE(pass.Run()) << pass.strText;
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM visitor.visitor_record"), "4");
+    EXPECT_EQ(Mismatches(db), "0/0");
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM visitor.visitor_record WHERE create_time IS NULL"), "1");
+    EXPECT_EQ(StatusRow(db), "1|-1|-1|1.0.0");
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM platform.module_version_status WHERE module_identity = 'visitor.s'"
+                        " AND install_time IS NOT NULL AND achieve_time >= install_time"),
+              "1");
+    EXPECT_EQ(db.Scalar("SELECT status || '|' || coalesce(step_ver, '-') FROM platform.module_version_status"
+                        " WHERE module_identity = 'other.module'"),
+              "0|-") << "another module's row stays untouched";
+    EXPECT_EQ(pass.nCode, 0);
+
+    // Finished: a second pass copies nothing.
+    ASSERT_TRUE(pass.Run());
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM visitor.visitor_record"), "4");
+}
+
+TEST(RawTo100OnServer, StoppedCopyResumesAfterTheLastCommittedRangeAndCopiesEachRowOnce) {
+    VSU_REQUIRE_SERVER();
+    CTestDatabase db;
+    db.Exec(std::string(kStatusTable) + kRecordTables);
+    db.Exec("INSERT INTO rt_data.visitor_record SELECT g, 'g' || g, g, g, 1, 'd' || g, 0, '2023-03-01',"
+            " '2023-03-02', '2023-03-01', '2023-03-01', 0, 0, '36.5', 2, 0 FROM generate_series(1, 35000) g;"
+            "UPDATE rt_data.visitor_record SET object_guid = 'stop here' WHERE id = 25000;"
+            // The third range fails on one row, as a stopped host would leave it half way.
+            "ALTER TABLE visitor.visitor_record ADD CONSTRAINT not_yet CHECK (object_guid <> 'stop here');");
+    SRecordsPass pass(db);
+    ASSERT_FALSE(pass.Run());
+    EXPECT_EQ(StatusRow(db), "2|0|20003|-");
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM visitor.visitor_record"), "20002");
+
+    db.Exec("ALTER TABLE visitor.visitor_record DROP CONSTRAINT not_yet;");
+    SRecordsPass resumed(db);
+    ASSERT_TRUE(resumed.Run()) << resumed.strText;
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM visitor.visitor_record"), "35000");
+    EXPECT_EQ(Mismatches(db), "0/0");
+    EXPECT_EQ(StatusRow(db), "1|-1|-1|1.0.0");
+
+    // Copy completed but the finished marker missing: nothing is copied again.
+    db.Exec("UPDATE platform.module_version_status SET status = 2, schedule = 1, rate_progress = 0");
+    ASSERT_TRUE(resumed.Run());
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM visitor.visitor_record"), "35000");
+    EXPECT_EQ(StatusRow(db), "1|-1|-1|1.0.0");
+}
+
+TEST(RawTo100OnServer, MissingSourceIsNothingToCopyButABrokenSourceFailsThePass) {
+    VSU_REQUIRE_SERVER();
+    CTestDatabase withoutSchema;
+    withoutSchema.Exec(std::string(kStatusTable) + "CREATE SCHEMA visitor;");
+    SRecordsPass noSchema(withoutSchema);
+    noSchema.strText = "untouched";
+    ASSERT_TRUE(noSchema.Run());
+    EXPECT_EQ(StatusRow(withoutSchema), "1|-1|-1|1.0.0");
+    EXPECT_EQ(noSchema.strText, "untouched");
+
+    CTestDatabase withoutTable;
+    withoutTable.Exec(std::string(kStatusTable) + "CREATE SCHEMA rt_data;");
+    SRecordsPass noTable(withoutTable);
+    ASSERT_TRUE(noTable.Run());
+    EXPECT_EQ(StatusRow(withoutTable), "1|-1|-1|1.0.0");
+
+    CTestDatabase broken;
+    broken.Exec(std::string(kStatusTable) + "CREATE SCHEMA rt_data; CREATE TABLE rt_data.visitor_record(guid text);");
+    SRecordsPass badTable(broken);
+    EXPECT_FALSE(badTable.Run());
+    EXPECT_NE(badTable.strText.find("column \"id\" does not exist"), std::string::npos) << badTable.strText;
+    EXPECT_EQ(StatusRow(broken), "2|0|0|-");
+}
+
+}  // namespace
