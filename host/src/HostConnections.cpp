@@ -1,5 +1,7 @@
 #include "HostConnections.h"
 
+#include "OneLine.h"
+
 namespace VisitorUpgradeHost {
 
 std::unique_ptr<db_layer::CConnect> CHostConnections::OpenOne(const std::string& strConnInfo,
@@ -9,10 +11,7 @@ std::unique_ptr<db_layer::CConnect> CHostConnections::OpenOne(const std::string&
         std::string strReason;
         pConn->GetLastError(strReason);
         // libpq's messages end with a newline and may span lines; one line is promised.
-        for (char& c : strReason) {
-            if (c == '\n' || c == '\r' || c == '\t') c = ' ';
-        }
-        while (!strReason.empty() && strReason.back() == ' ') strReason.pop_back();
+        strReason = COneLine::Of(strReason);
         strError = "cannot connect with " + strOption + ": " + strReason;
         return nullptr;
     }

@@ -1,6 +1,7 @@
 #include "StatusRows.h"
 
 #include "Qarn/Base/StringUtil.h"
+#include "OneLine.h"
 
 namespace VisitorUpgradeHost {
 
@@ -14,12 +15,6 @@ std::string Quoted(const std::string& strValue) {
     return "'" + StringReplace(strValue, "'", "''") + "'";
 }
 
-std::string OneLine(std::string strText) {
-    for (char& c : strText) {
-        if (c == '\n' || c == '\r' || c == '\t') c = ' ';
-    }
-    return strText;
-}
 
 }  // namespace
 
@@ -41,7 +36,7 @@ bool CStatusRows::Ensure(db_layer::CConnect& conn, const std::string& strModule,
         strModuleLit.c_str(), kNarrowedVersionNo);
     if (!conn.Query(strSql) || conn.IsEOF()) {
         conn.GetLastError(strError);
-        strError = OneLine(strError);
+        strError = COneLine::Of(strError);
         return false;
     }
     bInserted = conn.GetString("added") != "0";
@@ -59,7 +54,7 @@ bool CStatusRows::Read(db_layer::CConnect& conn, const std::string& strModule, s
         Quoted(strModule).c_str());
     if (!conn.Query(strSql)) {
         conn.GetLastError(strError);
-        strError = OneLine(strError);
+        strError = COneLine::Of(strError);
         return false;
     }
     vecRows.clear();

@@ -12,6 +12,7 @@
 #include "PluginLibrary.h"
 #include "ProgressMonitor.h"
 #include "StatusRows.h"
+#include "OneLine.h"
 
 namespace VisitorUpgradeHost {
 
@@ -24,13 +25,6 @@ int Fail(int nExitCode, const std::string& strLine) {
     return nExitCode;
 }
 
-std::string OneLine(std::string strText) {
-    for (char& c : strText) {
-        if (c == '\n' || c == '\r' || c == '\t') c = ' ';
-    }
-    while (!strText.empty() && strText.back() == ' ') strText.pop_back();
-    return strText;
-}
 
 }  // namespace
 
@@ -67,7 +61,7 @@ int CUpgradeRun::Execute() {
                                (strHolder.empty() ? std::string("holder unknown") : strHolder) +
                                "); not started");
         case CModuleLock::EResult::kFailed:
-            return Fail(1, "cannot take the upgrade lock with --db1: " + OneLine(strHolder));
+            return Fail(1, "cannot take the upgrade lock with --db1: " + COneLine::Of(strHolder));
     }
 
     bool bIncremental = false;
@@ -128,7 +122,7 @@ int CUpgradeRun::Execute() {
             int nCode = 0;
             std::string strText;
             plugin.GetLastError(nCode, strText);
-            return Fail(1, "pass " + strPass + " failed: error " + std::to_string(nCode) + ": " + OneLine(strText));
+            return Fail(1, "pass " + strPass + " failed: error " + std::to_string(nCode) + ": " + COneLine::Of(strText));
         }
         char szSeconds[32];
         std::snprintf(szSeconds, sizeof(szSeconds), "%.2f", dSeconds);
