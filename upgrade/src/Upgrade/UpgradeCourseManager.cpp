@@ -9,11 +9,14 @@
 #include "Upgrade/110To111/UpgradeFunc_111.h"
 #include "Upgrade/1110To1120/UpgradeFunc_1120.h"
 #include "Upgrade/1120To1130/UpgradeFunc_1130.h"
+#include "Upgrade/1130To1140/UpgradeFunc_1140.h"
+#include "Upgrade/1140To1150/UpgradeFunc_1150.h"
 #include "Upgrade/1150To1160/UpgradeFunc_1160.h"
 #include "Upgrade/130To160/UpgradeFunc_160.h"
 #include "Upgrade/160To170/UpgradeFunc_170.h"
 #include "Upgrade/170To180/UpgradeFunc_180.h"
 #include "Upgrade/180To190/UpgradeFunc_190.h"
+#include "Upgrade/190To1100/UpgradeFunc_1100.h"
 #include "Upgrade/RawTo100/UpgradeFunc_100.h"
 
 namespace UnifiedUpgradeComponent {
@@ -36,9 +39,12 @@ const StepFactory kStepRegistry[] = {
     &MakeStep<C160ToC170>,    // 1.6.0  -> 1.7.0
     &MakeStep<C170ToC180>,    // 1.7.0  -> 1.8.0
     &MakeStep<C180ToC190>,    // 1.8.0  -> 1.9.0
+    &MakeStep<C190ToC1100>,   // 1.9.0  -> 1.10.0
     &MakeStep<C110ToC111>,    // 1.10.0 -> 1.11.0
     &MakeStep<C1110ToC1120>,  // 1.11.0 -> 1.12.0
     &MakeStep<C1120ToC1130>,  // 1.12.0 -> 1.13.0
+    &MakeStep<C1130ToC1140>,  // 1.13.0 -> 1.14.0
+    &MakeStep<C1140ToC1150>,  // 1.14.0 -> 1.15.0
     &MakeStep<C1150ToC1160>,  // 1.15.0 -> 1.16.0
 };
 
