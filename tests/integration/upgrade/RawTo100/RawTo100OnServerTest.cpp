@@ -219,7 +219,7 @@ TEST(RawTo100OnServer, StoppedCopyResumesAfterTheLastCommittedRangeAndCopiesEach
     EXPECT_EQ(StatusRow(db), "1|-1|-1|1.0.0");
 
     // Copy completed but the finished marker missing: nothing is copied again.
-    db.Exec("UPDATE platform.module_version_status SET status = 2, schedule = 1, rate_progress = 0");
+    db.Exec("UPDATE platform.module_version_status SET status = 2, schedule = 1, rate_progress = 0, step_ver = '0.0.0'");
     ASSERT_TRUE(resumed.Run());
     EXPECT_EQ(db.Scalar("SELECT count(*) FROM visitor.visitor_record"), "35000");
     EXPECT_EQ(StatusRow(db), "1|-1|-1|1.0.0");

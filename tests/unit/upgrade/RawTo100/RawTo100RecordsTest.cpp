@@ -25,6 +25,8 @@ const char* const kStartMarker =
 const char* const kFinishedMarker =
     "UPDATE platform.module_version_status SET achieve_time = clock_timestamp(), status = 1, schedule = -1, "
     "rate_progress = -1, step_ver  = '1.0.0' WHERE module_identity = 'visitor.s';";
+const char* const kStepVerQuery =
+    "SELECT step_ver FROM platform.module_version_status WHERE module_identity = 'visitor.s';";
 const char* const kMaxQuery = "SELECT max(id) FROM rt_data.visitor_record;";
 const char* const kMinQuery = "SELECT min(id) FROM rt_data.visitor_record;";
 const char* const kInsertHead =
@@ -159,15 +161,16 @@ TEST(RawTo100Records, EmptySourceTableQueriesOneRangeAndFinishes) {
 TEST(RawTo100Records, ResumeStartsAtTheStoredPositionWithoutResettingIt) {
     // An interrupted copy: started, two ranges stored.
     SPass pass;
-    pass.write.OnRows(kStatusQuery, {Status(2, 0, 20007)});
+    pass.write.OnRows(kStatusQuery, {Status(2, 0, 20007)})
+        .OnRows(kStepVerQuery, {{{"step_ver", std::string("0.0.0")}}});
     pass.read.OnRows(kMaxQuery, {{{"max", std::string("20010")}}})
         .OnRows(kMinQuery, {{{"min", std::string("5")}}})
         .OnRows(Range(20007), {Record("c")});
     ASSERT_TRUE(pass.Run());
     EXPECT_EQ(pass.read.Statements(), (std::vector<std::string>{kMaxQuery, kMinQuery, Range(20007)}));
     EXPECT_EQ(pass.write.Statements(),
-              (std::vector<std::string>{kStatusQuery, Insert("c"), Progress(0, 30008), Progress(1, 0),
-                                        kFinishedMarker}));
+              (std::vector<std::string>{kStatusQuery, kStepVerQuery, Insert("c"), Progress(0, 30008),
+                                        Progress(1, 0), kFinishedMarker}));
 
     // Started but no range stored yet: from the lowest id, still without a new start marker.
     SPass fresh;
@@ -204,8 +207,24 @@ TEST(RawTo100Records, FinishedOrCopiedStatesCopyNothingAgain) {
         SPass copied;
         copied.write.OnRows(kStatusQuery, {Status(2, nSchedule, 0)});
         ASSERT_TRUE(copied.Run());
-        EXPECT_EQ(copied.write.Statements(), (std::vector<std::string>{kStatusQuery, kFinishedMarker}));
+        EXPECT_EQ(copied.write.Statements(), (std::vector<std::string>{kStatusQuery, kStepVerQuery, kFinishedMarker}));
         EXPECT_TRUE(copied.read.calls.empty());
+    }
+
+    // Status 2 of a later step's migration (the row is shared): the copy is done
+    // and nothing is written, not even the finished marker, which would hide the
+    // later step's unfinished work.
+    for (const char* szReached : {"1.0.0", "1.11.0"}) {
+        SPass later;
+        later.write.OnRows(kStatusQuery, {Status(2, 0, 4711)})
+            .OnRows(kStepVerQuery, {{{"step_ver", std::string(szReached)}}});
+        log.Clear();
+        ASSERT_TRUE(later.Run());
+        EXPECT_EQ(later.write.Statements(), (std::vector<std::string>{kStatusQuery, kStepVerQuery}));
+        EXPECT_TRUE(later.read.calls.empty());
+        ASSERT_EQ(log.Messages(3).size(), 1u);
+        EXPECT_NE(log.Messages(3)[0].find(std::string("visitor.s visit records already copied, step_ver ") + szReached),
+                  std::string::npos);
     }
 }
 
@@ -239,6 +258,9 @@ TEST(RawTo100Records, FailuresInsideARangeRollItBackAndFailThePass) {
         {kStatusQuery, false,
          {kPass + "[CRawTo100::UpgradeCourse_Records] Query status info failed["},
          {std::string("QUERY ") + kStatusQuery}},
+        {kStepVerQuery, false,
+         {kPass + "[CRawTo100::UpgradeCourse_Records] Query status info failed["},
+         {std::string("QUERY ") + kStepVerQuery}},
         // A failed range query on an existing table is no empty table.
         {kMaxQuery, true,
          {kCopy + "[CRawTo100::RecordsData2Destination_MEM] Query id range failed[",
@@ -253,6 +275,7 @@ TEST(RawTo100Records, FailuresInsideARangeRollItBackAndFailThePass) {
         SCOPED_TRACE(c.strFailing);
         SPass pass;
         (c.bOnRead ? pass.read : pass.write).OnFail(c.strFailing, 71, "bad value");
+        if (c.strFailing == kStepVerQuery) pass.write.OnRows(kStatusQuery, {Status(2, 0, 0)});
         pass.read.OnRows(kMaxQuery, {{{"max", std::string("9")}}})
             .OnRows(kMinQuery, {{{"min", std::string("5")}}})
             .OnRows(Range(5), {Record("a"), Record("b")});

@@ -58,6 +58,9 @@ const char* const kGroupMemberInsert =
     "INSERT INTO visitor.visit_group_visitor_rel (visitor_id, visitor_group_id, update_time, create_time) VALUES "
     "(%d, %d, '%s', '%s')";
 
+const char* const kReachedVersionQuery =
+    "SELECT step_ver FROM platform.module_version_status WHERE module_identity = '%s';";
+
 const char* const kRecordSourceTable = "rt_data.visitor_record";
 const char* const kRecordRangeQuery = "SELECT * FROM rt_data.visitor_record WHERE id between %d and %lld;";
 // Every value placeholder carries its own quotes (text) or none (numbers): NULL stays NULL.
@@ -246,6 +249,23 @@ bool CRawTo100::UpgradeCourse_Records(int& nErrorCode, std::string& strErrorInfo
         return true;
     }
 
+    // The module's status row is shared with the later steps: status 2 may be
+    // the approval migration's, when a records pass that started from "0.0.0"
+    // stopped there. The reached version tells the two apart.
+    if (nStatus == 2) {
+        std::string strStepVer;
+        if (!QueryReachedVersion(nErrorCode, strErrorInfo, strStepVer, pWrite)) {
+            UPG_LOG(LOG_ERROR, "[%s][CRawTo100::UpgradeCourse_Records] Query status info failed[%s(%d)]",
+                    strName.c_str());
+            return false;
+        }
+        if (CVersion(strStepVer).IsNotOlderThan(GetToVersion())) {
+            UPG_LOG(LOG_INFO, "[%s][CRawTo100::UpgradeCourse_Records] %s visit records already copied, step_ver %s[%s(%d)]",
+                    strName.c_str(), MODULE_IDENTITY, strStepVer.c_str());
+            return true;
+        }
+    }
+
     // Schedule 1: the copy completed and only the finished marker is missing;
     // copying again would duplicate every visit record.
     if (nSchedule == 0) {
@@ -268,6 +288,14 @@ bool CRawTo100::UpgradeCourse_Records(int& nErrorCode, std::string& strErrorInfo
 
     // A failed marker leaves its error in the fields but does not fail the pass.
     SetUpgradeFinished(nErrorCode, strErrorInfo, pWrite);
+    return true;
+}
+
+bool CRawTo100::QueryReachedVersion(int& nErrorCode, std::string& strErrorInfo, std::string& strStepVer,
+                                    DBAccessConnPtr pConn) {
+    const std::string strSql = str_fmt(kReachedVersionQuery, CSqlText::Escape(MODULE_IDENTITY).c_str());
+    if (!pConn->ExecuteQuery(strSql, RowReaders::LastString("step_ver", strStepVer)))
+        return CopyErrorAndFail(pConn, nErrorCode, strErrorInfo);
     return true;
 }
 

@@ -39,6 +39,12 @@ public:
     bool UpdateVisitorGroupRelVisitorTable(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pRead,
                                            DBAccessConnPtr pWrite);
 
+    // The module's reached version (step_ver of its status rows, the last row
+    // wins; unchanged when there is no row). Read only when a row says a
+    // records migration is under way, to tell the copy's state from a later step's.
+    bool QueryReachedVersion(int& nErrorCode, std::string& strErrorInfo, std::string& strStepVer,
+                             DBAccessConnPtr pConn);
+
     // Records pass, sub-step 1: copies the ranges from nStartId (0: the lowest
     // id) up to the highest id read at its start. Each range's rows and its
     // resume position are committed together.
