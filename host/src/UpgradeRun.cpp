@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <iostream>
+#include <memory>
 
 #include "HostConnections.h"
 #include "LogRouter.h"
@@ -13,6 +14,7 @@
 #include "ProgressMonitor.h"
 #include "StatusRows.h"
 #include "OneLine.h"
+#include "db_layer/SequenceSerialSource.h"
 
 namespace VisitorUpgradeHost {
 
@@ -97,6 +99,10 @@ int CUpgradeRun::Execute() {
     monitor.Start();
 
     const db_layer::DBParam param = conns.Param();
+    // New appointment ids (db_layer::GloballySerial) are keys of the appointment
+    // table of the database the records passes write to (--db2).
+    db_layer::SetSerialSource(db_layer::CSequenceSerialSource::AsSerialSource(
+        std::make_shared<db_layer::CSequenceSerialSource>(strDb2, "visitor.visitor_appoint_record", "id")));
     for (const std::string& strPass : opt.vecPasses) {
         monitor.BeginPass(strPass);
         const auto start = std::chrono::steady_clock::now();

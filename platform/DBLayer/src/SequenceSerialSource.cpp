@@ -55,10 +55,13 @@ bool CSequenceSerialSource::Fail(const std::string& strWhat) {
 bool CSequenceSerialSource::Prepare() {
     if (!m_conn.IsOpen() && !m_conn.Open(m_strConnInfo)) return Fail("cannot open the id source's connection");
 
-    // The table's own sequence is what the platform's inserts draw from, so keys
-    // taken here never meet theirs.
-    const std::string strFind = "SELECT pg_get_serial_sequence(" + Quoted(m_strTable) + ", " + Quoted(m_strColumn) +
-                                ") AS seq";
+    // The table's own sequence (owned by the column, or named by its default) is
+    // what the platform's inserts draw from, so keys taken here never meet theirs.
+    const std::string strFind =
+        "SELECT COALESCE(pg_get_serial_sequence(" + Quoted(m_strTable) + ", " + Quoted(m_strColumn) +
+        "), (SELECT substring(pg_get_expr(d.adbin, d.adrelid) from 'nextval\\(''([^'']+)''') FROM pg_attrdef d "
+        "JOIN pg_attribute a ON a.attrelid = d.adrelid AND a.attnum = d.adnum WHERE d.adrelid = " +
+        Quoted(m_strTable) + "::regclass AND a.attname = " + Quoted(m_strColumn) + ")) AS seq";
     if (!m_conn.Query(strFind)) return Fail("cannot look up the sequence of " + m_strTable);
     m_strSequence = (m_conn.IsEOF() || m_conn.IsNull("seq")) ? std::string() : m_conn.GetString("seq");
     if (m_strSequence.empty()) {
