@@ -1,0 +1,39 @@
+// Preloaded into the host (LD_PRELOAD) by the benchmark: records every text the
+// process sends with libpq's PQsendQuery, in order, with the connection it went
+// to, into the file named by VSU_CAPTURE. The records let the bare libpq loop
+// send the very same statements. Not part of any product build.
+#include <dlfcn.h>
+#include <libpq-fe.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+
+namespace {
+
+std::mutex g_mutex;
+std::map<const PGconn*, int> g_connections;
+std::FILE* g_pFile = nullptr;
+
+using SendQuery = int (*)(PGconn*, const char*);
+
+}  // namespace
+
+extern "C" int PQsendQuery(PGconn* pConn, const char* szQuery) {
+    static SendQuery fnReal = reinterpret_cast<SendQuery>(dlsym(RTLD_NEXT, "PQsendQuery"));
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        if (g_pFile == nullptr) {
+            const char* szPath = std::getenv("VSU_CAPTURE");
+            g_pFile = std::fopen(szPath != nullptr ? szPath : "/dev/null", "w");
+        }
+        auto it = g_connections.emplace(pConn, static_cast<int>(g_connections.size())).first;
+        // "<connection> <length>\n<text>\n": texts may hold newlines.
+        std::fprintf(g_pFile, "%d %zu\n", it->second, std::char_traits<char>::length(szQuery));
+        std::fwrite(szQuery, 1, std::char_traits<char>::length(szQuery), g_pFile);
+        std::fputc('\n', g_pFile);
+        std::fflush(g_pFile);
+    }
+    return fnReal(pConn, szQuery);
+}
