@@ -223,7 +223,7 @@ TEST(ApprovalHost, RecordsPassKilledAtRandomMomentsConvertsEachRecordExactlyOnce
     const std::string strDb = dbs.Add("approval_crash");
     BuildReference(strDb, 4000, 2000);
     std::mt19937 random(std::random_device{}());
-    std::uniform_int_distribution<int> delayMs(50, 1500);
+    std::uniform_int_distribution<int> delayMs(50, 800);
     int nKilledInside = 0;
     for (int nAttempt = 0; nAttempt < 6; ++nAttempt) {
         const pid_t pid = fork();
