@@ -260,7 +260,8 @@ bool CRawTo100::UpgradeCourse_Records(int& nErrorCode, std::string& strErrorInfo
             return false;
         }
         if (CVersion(strStepVer).IsNotOlderThan(GetToVersion())) {
-            UPG_LOG(LOG_INFO, "[%s][CRawTo100::UpgradeCourse_Records] %s visit records already copied, step_ver %s[%s(%d)]",
+            UPG_LOG(LOG_INFO,
+                    "[%s][CRawTo100::UpgradeCourse_Records] %s visit records already copied, step_ver %s[%s(%d)]",
                     strName.c_str(), MODULE_IDENTITY, strStepVer.c_str());
             return true;
         }
@@ -274,7 +275,8 @@ bool CRawTo100::UpgradeCourse_Records(int& nErrorCode, std::string& strErrorInfo
         if (nStatus != 2) SetUpgradeStarted(nErrorCode, strErrorInfo, pWrite);
         if (!RecordsData2Destination_VisitorRecord(nErrorCode, strErrorInfo, pRead, pWrite, nSchedule,
                                                    nRateProgress)) {
-            UPG_LOG(LOG_ERROR, "[%s][CRawTo100::RecordsData2Destination_VisitorRecord] %s step 1 upgrade failed[%s(%d)]",
+            UPG_LOG(LOG_ERROR,
+                    "[%s][CRawTo100::RecordsData2Destination_VisitorRecord] %s step 1 upgrade failed[%s(%d)]",
                     strName.c_str(), MODULE_IDENTITY);
             return false;
         }
@@ -325,7 +327,9 @@ bool CRawTo100::RecordsData2Destination_VisitorRecord(int& nErrorCode, std::stri
     long long llStartId = nStartId == 0 ? nMinId : nStartId;
     std::vector<stru_visitor_record> vecBatch;
     while (llStartId <= nMaxId) {
+        // The previous range's list was handed on; one allocation per range.
         vecBatch.clear();
+        vecBatch.reserve(kRangeWidth);
         if (!QueryHistoryVisitorRecord(nErrorCode, strErrorInfo, vecBatch, pRead, static_cast<int>(llStartId))) {
             UPG_LOG(LOG_ERROR, "[%s][CRawTo100::RecordsData2Destination_MEM] Query history data failed[%s(%d)]",
                     strName.c_str());

@@ -1,33 +1,37 @@
 #include "Upgrade/RawTo100/VisitorRecordRow.h"
 
+#include <utility>
+
 #include "Upgrade/SqlText.h"
 
 namespace UnifiedUpgradeComponent {
 
 namespace {
-const char* const kColumnNames[stru_visitor_record::COLUMN_COUNT] = {
+// std::string: the connection takes column names as strings, once per field and row.
+const std::string kColumnNames[stru_visitor_record::COLUMN_COUNT] = {
     "object_guid",      "visitor_id",     "interviewee_id", "visit_reason",      "visit_reason_detail",
     "visitor_status",   "start_valid_time", "end_valid_time", "create_time",     "update_time",
     "start_time_differ", "end_time_differ", "temper",        "temper_status",    "is_deleted"};
 }
 
-const char* stru_visitor_record::ColumnName(EColumn eColumn) { return kColumnNames[eColumn]; }
-
 stru_visitor_record stru_visitor_record::ReadFrom(db_layer::CConnect& conn) {
     stru_visitor_record row;
-    // A NULL column keeps the element's initial value and is marked; the
-    // marked columns are written back as NULL.
+    // The connection reads NULL as "" or 0, so only those values need the
+    // second look-up that tells NULL apart; a NULL column keeps the element's
+    // initial value and is marked, and the marked columns are written as NULL.
     auto text = [&](EColumn eColumn, std::string& strOut) {
-        if (conn.IsNull(kColumnNames[eColumn]))
+        std::string strValue = conn.GetString(kColumnNames[eColumn]);
+        if (strValue.empty() && conn.IsNull(kColumnNames[eColumn]))
             row.nulls.set(eColumn);
         else
-            strOut = conn.GetString(kColumnNames[eColumn]);
+            strOut = std::move(strValue);
     };
     auto number = [&](EColumn eColumn, int& nOut) {
-        if (conn.IsNull(kColumnNames[eColumn]))
+        const int nValue = conn.GetInt(kColumnNames[eColumn]);
+        if (nValue == 0 && conn.IsNull(kColumnNames[eColumn]))
             row.nulls.set(eColumn);
         else
-            nOut = conn.GetInt(kColumnNames[eColumn]);
+            nOut = nValue;
     };
     text(OBJECT_GUID, row.object_guid);
     number(VISITOR_ID, row.visitor_id);

@@ -16,7 +16,6 @@ struct stru_visitor_record {
         START_VALID_TIME, END_VALID_TIME, CREATE_TIME, UPDATE_TIME, START_TIME_DIFFER, END_TIME_DIFFER,
         TEMPER, TEMPER_STATUS, IS_DELETED, COLUMN_COUNT
     };
-    static const char* ColumnName(EColumn eColumn);
 
     int id = -1;  // not read: the target table keys its rows itself
     std::string object_guid;
