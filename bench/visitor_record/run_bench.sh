@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# The visit record copy of the first step (records pass from 0.0.0): the host
+# command, the floor (a bare libpq loop with the same statements, one
+# transaction per range of 10001 ids) and the limit (one INSERT ... SELECT).
+#
+#   bench/visitor_record/run_bench.sh [BUILD_DIR] [N ...]   (default: build, 100000 1000000)
+#
+# For each N: the reference database at 0.0.0 with N visit records
+# (fixtures/build-at), the configuration pass from 0.0.0 through the host, then
+# visitor_record_bench times the three copies on that database. Runs its own
+# throwaway server; needs the targets visitor-upgrade and visitor_record_bench.
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+BIN=$(cd "${1:-$ROOT/build}/bin" && pwd)
+SIZES=("${@:2}")
+((${#SIZES[@]})) || SIZES=(100000 1000000)
+[[ -x $BIN/visitor-upgrade && -x $BIN/visitor_record_bench ]] ||
+    { echo "run_bench: build the targets visitor-upgrade and visitor_record_bench first" >&2; exit 2; }
+
+WORK=$(mktemp -d /tmp/vsu-visitor-record-bench.XXXXXXXX)
+"$ROOT/tests/support/pgtmp" start "$WORK/pg" >/dev/null
+trap '"$ROOT/tests/support/pgtmp" stop "$WORK/pg" >/dev/null 2>&1; rm -rf -- "$WORK"' EXIT
+set -a
+# shellcheck disable=SC1091
+. "$WORK/pg/env"
+set +a
+
+for n in "${SIZES[@]}"; do
+    db=bench_visitor_record_$n
+    VSU_BIN=$BIN "$ROOT/fixtures/build-at" 0.0.0 --db "$db" --scale "$n" >"$WORK/build.out" 2>&1 ||
+        { cat "$WORK/build.out"; exit 1; }
+    "$BIN/visitor-upgrade" run --from 0.0.0 --pass config --db1 "dbname=$db" --workdir "$ROOT/fixtures" \
+        --log-level 5 >"$WORK/config.out" 2>&1 || { cat "$WORK/config.out"; exit 1; }
+    "$BIN/visitor_record_bench" "dbname=$db" "$BIN/visitor-upgrade" "$ROOT/fixtures"
+    dropdb "$db"
+done
