@@ -77,7 +77,10 @@ struct SDatabases {
 // nReviews review records, all live with status 0, 2 or 3.
 void BuildReference(const std::string& strDb, int nAppointments = 0, int nReviews = 0) {
     std::string strOut;
-    ASSERT_EQ(Shell("'" + (kRoot / "fixtures/build-at").string() + "' 1.11.0 --db " + strDb + " --scale 1000 --bin '" +
+    // build-at creates the shared `lumo` database when missing: tests run at once
+    // under ctest -j would both try; the lock in the server's directory serialises them.
+    ASSERT_EQ(Shell("flock '" + vsu_test::CTestServer::Directory() + "/build-at.lock' '" +
+                        (kRoot / "fixtures/build-at").string() + "' 1.11.0 --db " + strDb + " --scale 1000 --bin '" +
                         kBin.string() + "'",
                     &strOut),
               0)

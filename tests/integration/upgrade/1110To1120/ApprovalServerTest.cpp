@@ -85,6 +85,69 @@ INSERT INTO visitor.self_appoint_setting VALUES (1, 0, NULL), (2, 1, NULL), (3, 
     EXPECT_EQ(db.Scalar(strChecks), "1:1,2:0,3:5");
 }
 
+const char* const kCheckPointSeed = R"SQL(
+INSERT INTO platform.element VALUES (10, 100), (11, 101), (12, 102);
+INSERT INTO deviceaccess.door VALUES (100, 1, 1);
+INSERT INTO deviceaccess.card_reader VALUES (7, 1, 1), (8, 1, 2), (9, 1, 3), (6, 2, 1);
+INSERT INTO platform.resource_related VALUES (12, 30), (12, 31);
+INSERT INTO visitor.visit_checkout_point(id, element_id, is_deleted) VALUES (1, 10, 0), (2, 11, 0), (3, 12, 0);
+INSERT INTO visitor.self_appoint_setting VALUES (1, 0, NULL), (2, 1, NULL);
+)SQL";
+
+TEST(ApprovalServer, IncrementalConfigPassRebuildsCheckPointsAgainOnlyOnADatabaseOtherThanTheOneItReads) {
+    VSU_REQUIRE_SERVER();
+    const std::string strAllPoints = "SELECT string_agg(id || ':' || element_id || ':' || cardreader_id || ':' || "
+                                     "type || ':' || is_deleted, ',' ORDER BY id) FROM visitor.visit_checkout_point";
+    const std::string strLive = "SELECT string_agg(element_id || ':' || cardreader_id || ':' || type, ',' ORDER BY "
+                                "element_id, cardreader_id) FROM visitor.visit_checkout_point WHERE is_deleted = 0";
+    const std::string strChecks =
+        "SELECT string_agg(user_id || ':' || appoint_check, ',' ORDER BY user_id) FROM visitor.self_appoint_setting";
+    vsu_test::CTestDatabase main("approval_incr_main");
+    vsu_test::CTestDatabase third("approval_incr_third");
+    for (const vsu_test::CTestDatabase* pDb : {&main, &third}) {
+        pDb->Exec(kSchema);
+        pDb->Exec(kCheckPointSeed);
+    }
+    SPasses passes(main);
+    ASSERT_TRUE(passes.Config()) << passes.strText;
+    const std::string strRebuilt = main.Scalar(strAllPoints);
+    EXPECT_EQ(main.Scalar(strLive), "10:7:8,10:8:8,11:0:6,12:30:9,12:31:9");
+
+    // Both connections on the database the full pass rebuilt, one of them in
+    // another time zone and date style: left as it is, the checks still inverted.
+    std::unique_ptr<db_layer::CConnect> pThird = third.Connect();
+    ASSERT_TRUE(passes.pSecond->Execute("SET TimeZone TO 'Pacific/Chatham'; SET DateStyle TO 'SQL, DMY';"));
+    {
+        vsu_test::CLogCapture capture;
+        ASSERT_TRUE(passes.step.UpgradeCourse_Config_IncreData(passes.nCode, passes.strText, passes.pFirst.get(),
+                                                               passes.pSecond.get(), pThird.get(),
+                                                               db_layer::DBParam()))
+            << passes.strText;
+        const std::vector<std::string> vecInfo = capture.Messages(3);
+        ASSERT_EQ(vecInfo.size(), 1u);
+        EXPECT_NE(vecInfo[0].find("first and second connection reach one database, " + main.Name() + " (oid "),
+                  std::string::npos)
+            << vecInfo[0];
+    }
+    EXPECT_EQ(main.Scalar(strAllPoints), strRebuilt);
+    EXPECT_EQ(third.Scalar(strChecks), "1:1,2:0");
+
+    // Reading the original points from another database: the second one's rebuild
+    // mark does not matter there, its live points are replaced by those read.
+    vsu_test::CTestDatabase original("approval_incr_original");
+    original.Exec(kSchema);
+    original.Exec(kCheckPointSeed);
+    original.Exec("INSERT INTO visitor.visit_checkout_point(id, element_id, is_deleted) VALUES (4, 10, 0)");
+    std::unique_ptr<db_layer::CConnect> pOriginal = original.Connect();
+    ASSERT_TRUE(passes.step.UpgradeCourse_Config_IncreData(passes.nCode, passes.strText, pOriginal.get(),
+                                                           passes.pSecond.get(), pThird.get(), db_layer::DBParam()))
+        << passes.strText;
+    EXPECT_EQ(main.Scalar(strLive), "10:7:8,10:7:8,10:8:8,10:8:8,11:0:6,12:30:9,12:31:9");
+    EXPECT_EQ(main.Scalar("SELECT count(*) FROM visitor.visit_checkout_point WHERE is_deleted = 1"), "8");
+    EXPECT_EQ(original.Scalar(strAllPoints), "1:10:0:6:0,2:11:0:6:0,3:12:0:6:0,4:10:0:6:0");
+    EXPECT_EQ(third.Scalar(strChecks), "1:0,2:1");
+}
+
 const char* const kRecords = R"SQL(
 INSERT INTO visitor.visitor_appoint_record(id, visitor_id, interviewee_id, create_time, update_time, is_deleted) VALUES
     (1, 20, 40, '2024-03-15 08:00:00.25', '2024-03-16 09:00:00', 0),

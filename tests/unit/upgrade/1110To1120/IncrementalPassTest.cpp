@@ -107,30 +107,149 @@ TEST(ApprovalIncrementalPass, NullConnectionsFailAtOnceWithoutTouchingTheError) 
     EXPECT_TRUE(a.calls.empty() && b.calls.empty() && c.calls.empty());
 }
 
-TEST(ApprovalIncrementalPass, ConfigurationReadsOnFirstWritesCheckPointsOnSecondAndRunsScriptAndChecksOnThird) {
+const char* const kIdentity =
+    "SELECT current_database() AS db_name, (SELECT oid FROM pg_database WHERE datname = current_database())::text "
+    "AS db_oid, to_char(pg_postmaster_start_time() AT TIME ZONE 'UTC', 'YYYY-MM-DD HH24:MI:SS.US') AS started;";
+const char* const kCreateMarks =
+    "CREATE TABLE IF NOT EXISTS visitor.module_upgrade_marker(step_ver varchar(16) NOT NULL, pass_part varchar(64) "
+    "NOT NULL, done_time timestamp NOT NULL, PRIMARY KEY (step_ver, pass_part));";
+const char* const kSelectMarks = "SELECT pass_part FROM visitor.module_upgrade_marker WHERE step_ver = '1.12.0';";
+const std::string kConfigName = "[UnifiedUpgradeComponent::C1110ToC1120::UpgradeCourse_Config_IncreData]";
+
+FakeRow Identity(const std::string& strName, const std::string& strOid, const std::string& strStarted) {
+    return {{"db_name", strName}, {"db_oid", strOid}, {"started", strStarted}};
+}
+
+// Element 11 (neither door nor component) on the first connection's database;
+// user 3 with the check on, on the third's.
+struct SConfigIncrementalRun {
     vsu_test::CScriptTree tree;
-    tree.Write("update_V1.8.0", "update.sql", "SELECT 18;");
     CFakeConnect first, second, third;
-    first.OnRows("SELECT l.element_id", {{{"element_id", "11"}, {"resource_id", "101"}}}, true);
-    second.OnRows("nextVal('visitor.visit_checkout_point_id_seq')", {{{"nextval", "900"}}}, true);
-    third.OnRows("appoint_check = 1", {{{"user_id", "3"}}}, true);
     C1110ToC1120 step;
     int nCode = 0;
     std::string strText;
-    ASSERT_TRUE(step.UpgradeCourse_Config_IncreData(nCode, strText, &first, &second, &third, db_layer::DBParam()));
+    SConfigIncrementalRun() {
+        tree.Write("update_V1.8.0", "update.sql", "SELECT 18;");
+        first.OnRows("SELECT l.element_id", {{{"element_id", "11"}, {"resource_id", "101"}}}, true);
+        second.OnRows("nextVal('visitor.visit_checkout_point_id_seq')", {{{"nextval", "900"}}}, true);
+        third.OnRows("appoint_check = 1", {{{"user_id", "3"}}}, true);
+    }
+    bool Run() {
+        return step.UpgradeCourse_Config_IncreData(nCode, strText, &first, &second, &third, db_layer::DBParam());
+    }
+};
 
-    ASSERT_EQ(first.Statements().size(), 3u);  // check points, readers, components
-    const std::vector<std::string> secondCalls = {
-        "QUERY SELECT nextVal('visitor.visit_checkout_point_id_seq')",
-        "EXEC UPDATE visitor.visit_checkout_point SET is_deleted = 1 ,update_time = '<now>' WHERE is_deleted = "
-        "0;INSERT INTO visitor.visit_checkout_point(id ,element_id, cardreader_id ,type, create_time, update_time "
-        ",is_deleted)VALUES (900, 11, 0, 6,'<now>', '<now>',0) ;"};
-    EXPECT_EQ(Calls(second), secondCalls);
-    const std::vector<std::string> thirdCalls = {
-        "EXEC SELECT 18;", "QUERY SELECT user_id FROM visitor.self_appoint_setting WHERE appoint_check = 0",
-        "QUERY SELECT user_id FROM visitor.self_appoint_setting WHERE appoint_check = 1",
-        "EXEC UPDATE visitor.self_appoint_setting SET appoint_check = 0 ,update_time = '<now>' WHERE user_id IN (3)"};
-    EXPECT_EQ(Calls(third), thirdCalls);
+const std::vector<std::string> kRebuildOnSecond = {
+    "QUERY SELECT nextVal('visitor.visit_checkout_point_id_seq')",
+    "EXEC UPDATE visitor.visit_checkout_point SET is_deleted = 1 ,update_time = '<now>' WHERE is_deleted = "
+    "0;INSERT INTO visitor.visit_checkout_point(id ,element_id, cardreader_id ,type, create_time, update_time "
+    ",is_deleted)VALUES (900, 11, 0, 6,'<now>', '<now>',0) ;"};
+const std::vector<std::string> kScriptAndChecksOnThird = {
+    "EXEC SELECT 18;", "QUERY SELECT user_id FROM visitor.self_appoint_setting WHERE appoint_check = 0",
+    "QUERY SELECT user_id FROM visitor.self_appoint_setting WHERE appoint_check = 1",
+    "EXEC UPDATE visitor.self_appoint_setting SET appoint_check = 0 ,update_time = '<now>' WHERE user_id IN (3)"};
+
+std::vector<std::string> Prefixed(const std::string& strFirst, std::vector<std::string> vecRest) {
+    vecRest.insert(vecRest.begin(), strFirst);
+    return vecRest;
+}
+
+TEST(ApprovalIncrementalPass, ConfigurationOnTwoDatabasesReadsOnFirstWritesCheckPointsOnSecondAndChecksOnThird) {
+    // Databases told apart by name, by oid, or by server (same name and oid, other start).
+    const std::vector<FakeRow> others = {Identity("visitor_copy", "16384", "2024-05-01 08:00:00.123456"),
+                                         Identity("visitor", "16390", "2024-05-01 08:00:00.123456"),
+                                         Identity("visitor", "16384", "2024-05-02 09:30:00.000001")};
+    for (const FakeRow& other : others) {
+        SCOPED_TRACE(*other.at("db_name") + " " + *other.at("db_oid") + " " + *other.at("started"));
+        vsu_test::CLogCapture capture;
+        SConfigIncrementalRun run;
+        run.first.OnRows(kIdentity, {Identity("visitor", "16384", "2024-05-01 08:00:00.123456")});
+        run.second.OnRows(kIdentity, {other}).OnRows(kSelectMarks, {{{"pass_part", "check_point_rebuild"}}});
+        ASSERT_TRUE(run.Run());
+
+        const std::vector<std::string> firstStatements = run.first.Statements();
+        ASSERT_EQ(firstStatements.size(), 4u);  // identity, check points, readers, components
+        EXPECT_EQ(firstStatements[0], kIdentity);
+        EXPECT_EQ(Calls(run.second), Prefixed(std::string("QUERY ") + kIdentity, kRebuildOnSecond));
+        EXPECT_EQ(Calls(run.third), kScriptAndChecksOnThird);
+        EXPECT_TRUE(Lines(capture, 3).empty());
+    }
+    // Identities that give no row are not known to be the same database: rebuilt.
+    SConfigIncrementalRun run;
+    run.second.OnRows(kSelectMarks, {{{"pass_part", "check_point_rebuild"}}});
+    ASSERT_TRUE(run.Run());
+    EXPECT_EQ(Calls(run.second), Prefixed(std::string("QUERY ") + kIdentity, kRebuildOnSecond));
+}
+
+TEST(ApprovalIncrementalPass, ConfigurationOnOneDatabaseLeavesCheckPointsTheFullPassRebuiltAndStillInvertsChecks) {
+    const FakeRow same = Identity("visitor", "16384", "2024-05-01 08:00:00.123456");
+    {
+        vsu_test::CLogCapture capture;
+        SConfigIncrementalRun run;
+        run.first.OnRows(kIdentity, {same});
+        run.second.OnRows(kIdentity, {same}).OnRows(kSelectMarks, {{{"pass_part", "self_appoint_check_inversion"}},
+                                                                   {{"pass_part", "check_point_rebuild"}}});
+        ASSERT_TRUE(run.Run());
+        EXPECT_EQ(run.first.Statements(), std::vector<std::string>({kIdentity}));
+        const std::vector<std::string> secondCalls = {std::string("QUERY ") + kIdentity,
+                                                      std::string("EXEC ") + kCreateMarks,
+                                                      std::string("QUERY ") + kSelectMarks};
+        EXPECT_EQ(Calls(run.second), secondCalls);
+        EXPECT_EQ(Calls(run.third), kScriptAndChecksOnThird);
+        EXPECT_EQ(Lines(capture, 3),
+                  std::vector<std::string>({kConfigName + "first and second connection reach one database, visitor "
+                                                          "(oid 16384, server started 2024-05-01 08:00:00.123456 UTC), "
+                                                          "whose check points the configuration pass of 1.12.0 "
+                                                          "already rebuilt; they are left as they are"}));
+    }
+    {
+        // One database, but no rebuild marked there: rebuilt as on two databases.
+        SConfigIncrementalRun run;
+        run.first.OnRows(kIdentity, {same});
+        run.second.OnRows(kIdentity, {same}).OnRows(kSelectMarks, {{{"pass_part", "self_appoint_check_inversion"}}});
+        ASSERT_TRUE(run.Run());
+        std::vector<std::string> secondCalls = {std::string("QUERY ") + kIdentity,
+                                                std::string("EXEC ") + kCreateMarks,
+                                                std::string("QUERY ") + kSelectMarks};
+        secondCalls.insert(secondCalls.end(), kRebuildOnSecond.begin(), kRebuildOnSecond.end());
+        EXPECT_EQ(Calls(run.second), secondCalls);
+        EXPECT_EQ(run.first.Statements().size(), 4u);
+    }
+}
+
+TEST(ApprovalIncrementalPass, ConfigurationFailingToTellTheDatabasesApartStopsBeforeTheRebuild) {
+    const FakeRow same = Identity("visitor", "16384", "2024-05-01 08:00:00.123456");
+    const std::string strPassLine =
+        kConfigName + "UpgradeCourse_Config_CheakPoint failed, Error Code:77, Error Info:boom.";
+    struct SCase {
+        const char* szCase;
+        int nConn;  // 0 first, 1 second
+        const char* szFailing;
+        std::vector<std::string> vecErrorLines;
+    };
+    const std::vector<SCase> cases = {
+        {"first identity", 0, kIdentity, {strPassLine}},
+        {"second identity", 1, kIdentity, {strPassLine}},
+        {"marks", 1, kSelectMarks,
+         {kConfigName + "Read configuration pass marks failed, Error Code:77, Error Info:boom.", strPassLine}},
+    };
+    for (const SCase& failure : cases) {
+        SCOPED_TRACE(failure.szCase);
+        vsu_test::CLogCapture capture;
+        SConfigIncrementalRun run;
+        CFakeConnect* conns[] = {&run.first, &run.second};
+        conns[failure.nConn]->OnFail(failure.szFailing, 77, "boom");
+        run.first.OnRows(kIdentity, {same});
+        run.second.OnRows(kIdentity, {same});
+        EXPECT_FALSE(run.Run());
+        EXPECT_EQ(run.nCode, 77);
+        EXPECT_EQ(run.strText, "boom");
+        EXPECT_EQ(Lines(capture, 5), failure.vecErrorLines);
+        EXPECT_EQ(Lines(capture, 4).size(), 1u);  // the wrapper's line with the failing text
+        EXPECT_TRUE(run.first.StatementsContaining("visit_checkout_point").empty());
+        EXPECT_TRUE(run.second.StatementsContaining("visit_checkout_point").empty());
+        EXPECT_EQ(Calls(run.third), std::vector<std::string>({"EXEC SELECT 18;"}));
+    }
 }
 
 TEST(ApprovalIncrementalPass, RecordsTakeOverMarkedFlowNumbersAndReconvertReviewsAfterTheSoftDeletion) {

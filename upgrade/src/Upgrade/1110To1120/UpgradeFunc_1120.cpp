@@ -11,6 +11,7 @@
 
 #include "Qarn/Base/StringUtil.h"
 #include "Qarn/Base/TimeUtil.h"
+#include "Upgrade/1110To1120/DatabaseIdentity.h"
 #include "Upgrade/1110To1120/KeyRangeWalk.h"
 #include "Upgrade/1110To1120/PassMarker.h"
 #include "Upgrade/LogPosition.h"
@@ -680,11 +681,37 @@ bool C1110ToC1120::UpgradeCourse_Config_IncreData(int& nErrorCode, std::string& 
     auto pThird = std::make_shared<CDBAccessConn>(pThirdConn);
 
     if (!RunStepScript(nErrorCode, strErrorInfo, dbParam, pThird, "UpgradeCourse_Config_IncreData")) return false;
-    if (!UpgradeCourse_Config_CheakPoint(nErrorCode, strErrorInfo, dbParam, pFirst, pSecond) ||
+    bool bAlreadyRebuilt = false;
+    if (!CheckPointsRebuiltInSharedDatabase(nErrorCode, strErrorInfo, bAlreadyRebuilt, pFirst, pSecond, strName) ||
+        (!bAlreadyRebuilt && !UpgradeCourse_Config_CheakPoint(nErrorCode, strErrorInfo, dbParam, pFirst, pSecond)) ||
         !UpdateSelfAppointInfo(nErrorCode, strErrorInfo, dbParam, pThird)) {
         UPG_LOG(LOG_ERROR, kCheckPointFailed, strName.c_str(), nErrorCode, strErrorInfo.c_str());
         return false;
     }
+    return true;
+}
+
+// The host connects the second connection to the first one's database unless told
+// otherwise; reading there the check points that the configuration pass rebuilt
+// and rebuilding them again would multiply every element's set.
+bool C1110ToC1120::CheckPointsRebuiltInSharedDatabase(int& nErrorCode, std::string& strErrorInfo, bool& bLeave,
+                                                      DBAccessConnPtr pFirst, DBAccessConnPtr pSecond,
+                                                      const std::string& strName) {
+    bLeave = false;
+    CDatabaseIdentity firstDb;
+    CDatabaseIdentity secondDb;
+    if (!firstDb.Read(nErrorCode, strErrorInfo, pFirst) || !secondDb.Read(nErrorCode, strErrorInfo, pSecond))
+        return false;
+    if (!firstDb.SameAs(secondDb)) return true;
+
+    std::set<std::string> setDone;
+    if (!CPassMarker(Literals().szToVersion, strName).Read(nErrorCode, strErrorInfo, setDone, pSecond)) return false;
+    bLeave = setDone.count(CPassMarker::kCheckPoints) > 0;
+    if (bLeave)
+        UPG_LOG(LOG_INFO,
+                "[%s]first and second connection reach one database, %s, whose check points the configuration pass "
+                "of %s already rebuilt; they are left as they are[%s(%d)]",
+                strName.c_str(), firstDb.Describe().c_str(), Literals().szToVersion);
     return true;
 }
 

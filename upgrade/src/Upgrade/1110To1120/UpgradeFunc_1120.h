@@ -79,6 +79,11 @@ public:
     static std::string MakeFlowNumber(const std::string& strCreateTime, int nProcessId);
 
 private:
+    // bLeave: the first and the second connection reach one database whose check
+    // points the configuration pass already rebuilt (its mark is set there).
+    bool CheckPointsRebuiltInSharedDatabase(int& nErrorCode, std::string& strErrorInfo, bool& bLeave,
+                                            DBAccessConnPtr pFirst, DBAccessConnPtr pSecond,
+                                            const std::string& strName);
     bool QueryAppointBatch(int& nErrorCode, std::string& strErrorInfo, std::vector<stru_appoint_record>& vecRecords,
                            int* pStartKey, DBAccessConnPtr pConn, bool bWithChangeMarker, const char* szOperation);
     bool DrawWorkflowIds(int& nErrorCode, std::string& strErrorInfo, int& nProcessId, int& nNodeId,
