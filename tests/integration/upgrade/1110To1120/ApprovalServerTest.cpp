@@ -132,7 +132,7 @@ TEST(ApprovalServer, IncrementalConfigPassRebuildsCheckPointsAgainOnlyOnADatabas
     EXPECT_EQ(main.Scalar(strAllPoints), strRebuilt);
     EXPECT_EQ(third.Scalar(strChecks), "1:1,2:0");
 
-    // Reading the original points from another database: the second one's rebuild
+    // Reading the earlier points from another database: the second one's rebuild
     // mark does not matter there, its live points are replaced by those read.
     vsu_test::CTestDatabase original("approval_incr_original");
     original.Exec(kSchema);
