@@ -1,10 +1,10 @@
-// The configuration pass of the step to 1.12.0: check points rebuilt per card
-// reader and component, self-appointment checks inverted, a repeated pass left
-// without effect, and what each failure reports and leaves.
+// The configuration passes of the step to 1.12.0, full and incremental: check
+// points rebuilt per card reader and component, self-appointment checks
+// inverted, which connection gets what, repeated passes left without effect,
+// and what each failure reports and leaves.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <memory>
 #include <regex>
 #include <set>
 
@@ -17,26 +17,31 @@ using approval_test::Calls;
 using approval_test::Lines;
 using vsu_test::CFakeConnect;
 using vsu_test::FakeRow;
+using V = std::vector<std::string>;
 
 namespace {
 
-const char* const kScript = "CREATE TABLE visitor.approval_ready(id int);";
-const char* const kCreateMarks =
+std::string Q(const std::string& strSql) { return "QUERY " + strSql; }
+std::string X(const std::string& strSql) { return "EXEC " + strSql; }
+
+const std::string kScript = "CREATE TABLE visitor.approval_ready(id int);";
+const std::string kCreateMarks =
     "CREATE TABLE IF NOT EXISTS visitor.module_upgrade_marker(step_ver varchar(16) NOT NULL, pass_part varchar(64) "
     "NOT NULL, done_time timestamp NOT NULL, PRIMARY KEY (step_ver, pass_part));";
-const char* const kSelectMarks = "SELECT pass_part FROM visitor.module_upgrade_marker WHERE step_ver = '1.12.0';";
-const char* const kMarkCheckPoints =
-    "INSERT INTO visitor.module_upgrade_marker(step_ver, pass_part, done_time) VALUES ('1.12.0', "
-    "'check_point_rebuild', clock_timestamp());";
-const char* const kMarkFlags =
-    "INSERT INTO visitor.module_upgrade_marker(step_ver, pass_part, done_time) VALUES ('1.12.0', "
-    "'self_appoint_check_inversion', clock_timestamp());";
-const char* const kPoints =
+const std::string kSelectMarks = "SELECT pass_part FROM visitor.module_upgrade_marker WHERE step_ver = '1.12.0';";
+std::string Mark(const std::string& strPart) {
+    return "INSERT INTO visitor.module_upgrade_marker(step_ver, pass_part, done_time) VALUES ('1.12.0', '" + strPart +
+           "', clock_timestamp());";
+}
+const std::string kPoints =
     "SELECT l.element_id, r.resource_id FROM visitor.visit_checkout_point l, platform.element r WHERE l.is_deleted = "
     "0 and l.element_id = r.id ; ";
-const char* const kNextId = "SELECT nextVal('visitor.visit_checkout_point_id_seq')";
-const char* const kChecksOff = "SELECT user_id FROM visitor.self_appoint_setting WHERE appoint_check = 0";
-const char* const kChecksOn = "SELECT user_id FROM visitor.self_appoint_setting WHERE appoint_check = 1";
+const std::string kNextId = "SELECT nextVal('visitor.visit_checkout_point_id_seq')";
+const std::string kChecksOff = "SELECT user_id FROM visitor.self_appoint_setting WHERE appoint_check = 0";
+const std::string kChecksOn = "SELECT user_id FROM visitor.self_appoint_setting WHERE appoint_check = 1";
+const std::string kIdentity =
+    "SELECT current_database() AS db_name, (SELECT oid FROM pg_database WHERE datname = current_database())::text "
+    "AS db_oid, to_char(pg_postmaster_start_time() AT TIME ZONE 'UTC', 'YYYY-MM-DD HH24:MI:SS.US') AS started;";
 
 std::string Readers(int nDoor) {
     return "select cr.id from deviceaccess.card_reader cr, deviceaccess.door dr where cr.device_id = dr.device_id and "
@@ -54,14 +59,15 @@ std::string CheckPointRow(int nId, int nElement, int nReader, int nType) {
            std::to_string(nId) + ", " + std::to_string(nElement) + ", " + std::to_string(nReader) + ", " +
            std::to_string(nType) + ",'<now>', '<now>',0) ;";
 }
+std::string SetChecks(int nTo, const std::string& strUsers) {
+    return "UPDATE visitor.self_appoint_setting SET appoint_check = " + std::to_string(nTo) +
+           " ,update_time = '<now>' WHERE user_id IN (" + strUsers + ")";
+}
 const std::string kSoftDelete =
     "UPDATE visitor.visit_checkout_point SET is_deleted = 1 ,update_time = '<now>' WHERE is_deleted = 0;";
 const std::string kRebuildText = kSoftDelete + CheckPointRow(500, 10, 7, 8) + CheckPointRow(501, 10, 8, 8) +
                                  CheckPointRow(502, 10, 30, 9) + CheckPointRow(503, 11, 0, 6);
-const std::string kChecksOnText =
-    "UPDATE visitor.self_appoint_setting SET appoint_check = 1 ,update_time = '<now>' WHERE user_id IN (1,2)";
-const std::string kChecksOffText =
-    "UPDATE visitor.self_appoint_setting SET appoint_check = 0 ,update_time = '<now>' WHERE user_id IN (3)";
+const V kMarksRead = {X(kCreateMarks), Q(kSelectMarks)};
 
 // Element 10 is a door (resource 100) with two readers and one related
 // component; element 11 is neither; users 1 and 2 have checks off, 3 on.
@@ -73,35 +79,41 @@ void ScriptDatabase(CFakeConnect& conn) {
     conn.OnRows(kChecksOff, {{{"user_id", "1"}}, {{"user_id", "2"}}}).OnRows(kChecksOn, {{{"user_id", "3"}}});
 }
 
-struct SConfigRun {
+FakeRow Identity(const std::string& strName, const std::string& strOid, const std::string& strStarted) {
+    return {{"db_name", strName}, {"db_oid", strOid}, {"started", strStarted}};
+}
+const FakeRow kVisitor = Identity("visitor", "16384", "2024-05-01 08:00:00.123456");
+
+struct SRun {
+    vsu_test::CLogCapture capture;
     vsu_test::CScriptTree tree;
-    CFakeConnect first, second;
+    CFakeConnect first, second, third;
     C1110ToC1120 step;
     int nCode = 0;
     std::string strText;
-    SConfigRun() {
-        tree.Write("update_V1.8.0", "update.sql", kScript);
-        ScriptDatabase(second);
+    SRun() { tree.Write("update_V1.8.0", "update.sql", kScript); }
+    bool Config() { return step.UpgradeCourse_Config(nCode, strText, &first, &second, db_layer::DBParam()); }
+    // Element 11 on the first connection's database; user 3 with the check on, on the third's.
+    bool Incremental() {
+        first.OnRows(kPoints, {{{"element_id", "11"}, {"resource_id", "101"}}});
+        second.OnRows(kNextId, {{{"nextval", "900"}}});
+        third.OnRows(kChecksOn, {{{"user_id", "3"}}});
+        return step.UpgradeCourse_Config_IncreData(nCode, strText, &first, &second, &third, db_layer::DBParam());
     }
-    bool Run() { return step.UpgradeCourse_Config(nCode, strText, &first, &second, db_layer::DBParam()); }
 };
 
 TEST(ApprovalConfigPass, FirstRunRebuildsCheckPointsAndInvertsChecksInOrderWithMarks) {
-    vsu_test::CLogCapture capture;
-    SConfigRun run;
-    ASSERT_TRUE(run.Run());
-
-    const std::vector<std::string> expected = {
-        std::string("EXEC ") + kScript, std::string("EXEC ") + kCreateMarks, std::string("QUERY ") + kSelectMarks,
-        "BEGIN", std::string("QUERY ") + kPoints, "QUERY " + Readers(100), "QUERY " + Components(10),
-        "QUERY " + Readers(101), "QUERY " + Components(11), std::string("QUERY ") + kNextId,
-        std::string("QUERY ") + kNextId, std::string("QUERY ") + kNextId, std::string("QUERY ") + kNextId,
-        "EXEC " + kRebuildText, std::string("EXEC ") + kMarkCheckPoints, "COMMIT", "BEGIN",
-        std::string("QUERY ") + kChecksOff, std::string("QUERY ") + kChecksOn, "EXEC " + kChecksOnText,
-        "EXEC " + kChecksOffText, std::string("EXEC ") + kMarkFlags, "COMMIT"};
+    SRun run;
+    ScriptDatabase(run.second);
+    ASSERT_TRUE(run.Config());
+    const V expected = {X(kScript), X(kCreateMarks), Q(kSelectMarks), "BEGIN", Q(kPoints), Q(Readers(100)),
+                        Q(Components(10)), Q(Readers(101)), Q(Components(11)), Q(kNextId), Q(kNextId), Q(kNextId),
+                        Q(kNextId), X(kRebuildText), X(Mark("check_point_rebuild")), "COMMIT", "BEGIN",
+                        Q(kChecksOff), Q(kChecksOn), X(SetChecks(1, "1,2")), X(SetChecks(0, "3")),
+                        X(Mark("self_appoint_check_inversion")), "COMMIT"};
     EXPECT_EQ(Calls(run.second), expected);
     EXPECT_TRUE(run.first.calls.empty());
-    EXPECT_TRUE(capture.Messages(5).empty());
+    EXPECT_TRUE(run.capture.Messages(5).empty());
 
     // One time stamp serves the soft deletion and every new row.
     const std::string strText = run.second.StatementsContaining("visit_checkout_point SET")[0];
@@ -113,115 +125,187 @@ TEST(ApprovalConfigPass, FirstRunRebuildsCheckPointsAndInvertsChecksInOrderWithM
 }
 
 TEST(ApprovalConfigPass, NoLiveCheckPointAndNoSettingsSendOnlyTheSoftDeletion) {
-    SConfigRun run;
-    CFakeConnect empty;
-    int nCode = 0;
-    std::string strText;
-    ASSERT_TRUE(run.step.UpgradeCourse_Config(nCode, strText, &run.first, &empty, db_layer::DBParam()));
-    EXPECT_EQ(empty.StatementsContaining("visit_checkout_point SET").size(), 1u);
-    EXPECT_EQ(approval_test::WithoutNow(empty.StatementsContaining("visit_checkout_point SET")[0]), kSoftDelete);
-    EXPECT_TRUE(empty.StatementsContaining("INSERT INTO visitor.visit_checkout_point").empty());
-    EXPECT_TRUE(empty.StatementsContaining("UPDATE visitor.self_appoint_setting").empty());
+    SRun run;
+    ASSERT_TRUE(run.Config());
+    EXPECT_EQ(Calls(run.second), (V{X(kScript), X(kCreateMarks), Q(kSelectMarks), "BEGIN", Q(kPoints), X(kSoftDelete),
+                                    X(Mark("check_point_rebuild")), "COMMIT", "BEGIN", Q(kChecksOff), Q(kChecksOn),
+                                    X(Mark("self_appoint_check_inversion")), "COMMIT"}));
 }
 
 TEST(ApprovalConfigPass, RepeatedPassLeavesMarkedPartsAsTheFirstRunLeftThem) {
-    {
-        vsu_test::CLogCapture capture;
-        SConfigRun run;
-        run.second.OnRows(kSelectMarks,
-                          {{{"pass_part", "check_point_rebuild"}}, {{"pass_part", "self_appoint_check_inversion"}}});
-        ASSERT_TRUE(run.Run());
-        const std::vector<std::string> expected = {std::string("EXEC ") + kScript, std::string("EXEC ") + kCreateMarks,
-                                                   std::string("QUERY ") + kSelectMarks};
-        EXPECT_EQ(Calls(run.second), expected);
-        EXPECT_EQ(Lines(capture, 3).size(), 2u);
-    }
-    {
-        // Only the rebuild took effect before: the inversion still runs, once.
-        SConfigRun run;
-        run.second.OnRows(kSelectMarks, {{{"pass_part", "check_point_rebuild"}}});
-        ASSERT_TRUE(run.Run());
-        EXPECT_TRUE(run.second.StatementsContaining("visit_checkout_point").empty());
-        EXPECT_EQ(run.second.StatementsContaining("UPDATE visitor.self_appoint_setting").size(), 2u);
-        EXPECT_EQ(run.second.StatementsContaining("self_appoint_check_inversion").size(), 1u);
+    const V kHead = {X(kScript), X(kCreateMarks), Q(kSelectMarks)};
+    V onlyInversion = kHead;  // only the rebuild took effect before: the inversion still runs, once
+    for (const std::string& strCall : {std::string("BEGIN"), Q(kChecksOff), Q(kChecksOn), X(SetChecks(1, "1,2")),
+                                       X(SetChecks(0, "3")), X(Mark("self_appoint_check_inversion")),
+                                       std::string("COMMIT")})
+        onlyInversion.push_back(strCall);
+    const struct {
+        std::vector<FakeRow> marks;
+        V calls;
+        size_t nInfoLines;
+    } cases[] = {{{{{"pass_part", "check_point_rebuild"}}, {{"pass_part", "self_appoint_check_inversion"}}}, kHead, 2},
+                 {{{{"pass_part", "check_point_rebuild"}}}, onlyInversion, 1}};
+    for (const auto& c : cases) {
+        SRun run;
+        run.second.OnRows(kSelectMarks, c.marks);
+        ScriptDatabase(run.second);
+        ASSERT_TRUE(run.Config());
+        EXPECT_EQ(Calls(run.second), c.calls);
+        EXPECT_EQ(Lines(run.capture, 3).size(), c.nInfoLines);
     }
 }
-
-struct SFailure {
-    const char* szCase;
-    std::string strFailing;  // exact text that fails
-    std::vector<std::string> vecErrorLines;
-    bool bRolledBack;
-    const char* szNotSent;  // a part of a text that must not have been sent
-};
 
 const std::string kStep = "[UnifiedUpgradeComponent::C1110ToC1120::";
 const std::string kErr = "Error Code:77, Error Info:boom";
 const std::string kPassLine = kStep + "UpgradeCourse_Config]UpgradeCourse_Config_CheakPoint failed, " + kErr + ".";
 
 TEST(ApprovalConfigPass, EachFailureReportsItsLinesKeepsTheErrorAndStops) {
-    const std::vector<SFailure> failures = {
-        {"script", kScript,
+    const struct {
+        std::string strFailing;  // exact text that fails, or a part of it with bPart
+        bool bPart;
+        V vecErrorLines;
+        bool bRolledBack;
+        const char* szNotSent;  // a part of a text that must not have been sent
+    } failures[] = {
+        {kScript, false,
          {kStep + "UpgradeCourse_Config_UpgradeBySQLFile][ExecuteHelper] ExecuteTransaction failed,sql:[" + kScript +
               "], " + kErr + ".",
           kStep + "UpgradeCourse_Config]UpgradeCourse_Config_UpgradeBySQLFile failed, " + kErr + "."},
          false, "visit_checkout_point"},
-        {"marks", kSelectMarks,
-         {kStep + "UpgradeCourse_Config]Read configuration pass marks failed, " + kErr + ".", kPassLine},
-         false, "visit_checkout_point"},
-        {"check points", kPoints,
+        {kSelectMarks, false,
+         {kStep + "UpgradeCourse_Config]Read configuration pass marks failed, " + kErr + ".", kPassLine}, false,
+         "visit_checkout_point"},
+        {kPoints, false,
          {kStep + "QueryAllCheakDoorPoint][C1110ToC1120::QueryAllCheakDoorPoint] Get CheakDoorPoint Failed.Sql:" +
               kPoints + ", " + kErr,
           kPassLine},
          true, "UPDATE visitor.visit_checkout_point"},
-        {"card readers", Readers(101),
+        {Readers(101), false,
          {kStep + "QueryCardReaderID][C1110ToC1120::QueryCardReaderID] Get CardReader Failed.Sql:" + Readers(101) +
               ", " + kErr,
           kPassLine},
          true, "UPDATE visitor.visit_checkout_point"},
-        {"components", Components(10),
+        {Components(10), false,
          {kStep + "QueryComponentID][C1110ToC1120] QueryComponentID Failed.Sql:" + Components(10) + ", " + kErr,
           kPassLine},
          true, "UPDATE visitor.visit_checkout_point"},
-        {"id draw", kNextId,
-         {kStep + "InsertCheakPointInfo][ExecuteHelper] InsertCheakPointInfo failed, " + kErr + ".", kPassLine},
-         true, "UPDATE visitor.visit_checkout_point"},
-        {"rebuild text", "<rebuild>",
+        {kNextId, false,
+         {kStep + "InsertCheakPointInfo][ExecuteHelper] InsertCheakPointInfo failed, " + kErr + ".", kPassLine}, true,
+         "UPDATE visitor.visit_checkout_point"},
+        {"UPDATE visitor.visit_checkout_point SET", true,
          {kStep + "InsertCheakPointInfo][C1110ToC1120] InsertCheakPointInfo Failed.Sql:" + kRebuildText + ", " + kErr,
           kPassLine},
          true, "self_appoint_setting"},
-        {"checks off read", kChecksOff,
+        {kChecksOff, false,
          {kStep + "UpdateSelfAppointInfo][ExecuteHelper] UpdateSelfAppointInfos failed, " + kErr + ".", kPassLine},
          true, "UPDATE visitor.self_appoint_setting"},
-        {"checks on read", kChecksOn,
-         {kStep + "UpdateSelfAppointInfo][ExecuteHelper] UpdateSelfAppointInfo failed, " + kErr + ".", kPassLine},
-         true, "UPDATE visitor.self_appoint_setting"},
-        {"second update", "<checks off>",
-         {kStep + "UpdateSelfAppointInfo][C1110ToC1120] UpdateSelfAppointInfo Failed.Sql:" + kChecksOffText + ", " +
+        {kChecksOn, false,
+         {kStep + "UpdateSelfAppointInfo][ExecuteHelper] UpdateSelfAppointInfo failed, " + kErr + ".", kPassLine}, true,
+         "UPDATE visitor.self_appoint_setting"},
+        {"SET appoint_check = 0", true,
+         {kStep + "UpdateSelfAppointInfo][C1110ToC1120] UpdateSelfAppointInfo Failed.Sql:" + SetChecks(0, "3") + ", " +
               kErr,
           kPassLine},
          true, "self_appoint_check_inversion"},
     };
-    for (const SFailure& failure : failures) {
-        SCOPED_TRACE(failure.szCase);
-        vsu_test::CLogCapture capture;
-        SConfigRun run;
-        CFakeConnect conn;
+    for (const auto& failure : failures) {
+        SCOPED_TRACE(failure.strFailing);
+        SRun run;
         // Scripts match the first rule, so the failure goes in front of the database's rows.
-        if (failure.strFailing == "<rebuild>")
-            conn.OnFail("UPDATE visitor.visit_checkout_point SET", 77, "boom", true);
-        else if (failure.strFailing == "<checks off>")
-            conn.OnFail("SET appoint_check = 0", 77, "boom", true);
-        else
-            conn.OnFail(failure.strFailing, 77, "boom");
-        ScriptDatabase(conn);
-        EXPECT_FALSE(run.step.UpgradeCourse_Config(run.nCode, run.strText, &run.first, &conn, db_layer::DBParam()));
+        run.second.OnFail(failure.strFailing, 77, "boom", failure.bPart);
+        ScriptDatabase(run.second);
+        EXPECT_FALSE(run.Config());
         EXPECT_EQ(run.nCode, 77);
         EXPECT_EQ(run.strText, "boom");
-        EXPECT_EQ(Lines(capture, 5), failure.vecErrorLines);
-        const std::vector<std::string> calls = conn.calls;
-        EXPECT_EQ(std::count(calls.begin(), calls.end(), "ROLLBACK"), failure.bRolledBack ? 1 : 0);
-        EXPECT_TRUE(conn.StatementsContaining(failure.szNotSent).empty());
+        EXPECT_EQ(Lines(run.capture, 5), failure.vecErrorLines);
+        EXPECT_EQ(std::count(run.second.calls.begin(), run.second.calls.end(), "ROLLBACK"), failure.bRolledBack);
+        EXPECT_TRUE(run.second.StatementsContaining(failure.szNotSent).empty());
+    }
+}
+
+const V kRebuildOnSecond = {Q(kNextId), X(kSoftDelete + CheckPointRow(900, 11, 0, 6))};
+const V kScriptAndChecksOnThird = {X(kScript), Q(kChecksOff), Q(kChecksOn), X(SetChecks(0, "3"))};
+const V kReadOnFirst = {kIdentity, kPoints, Readers(101), Components(11)};
+V Joined(V vecHead, const V& vecTail) {
+    vecHead.insert(vecHead.end(), vecTail.begin(), vecTail.end());
+    return vecHead;
+}
+const std::string kConfigName = kStep + "UpgradeCourse_Config_IncreData]";
+
+TEST(ApprovalIncrementalPass, ConfigurationOnTwoDatabasesReadsOnFirstWritesCheckPointsOnSecondAndChecksOnThird) {
+    // Databases told apart by name, by oid, or by server (same name and oid, other start);
+    // identities that give no row are not known to be the same database.
+    const std::vector<FakeRow> others = {Identity("visitor_copy", "16384", "2024-05-01 08:00:00.123456"),
+                                         Identity("visitor", "16390", "2024-05-01 08:00:00.123456"),
+                                         Identity("visitor", "16384", "2024-05-02 09:30:00.000001"), {}};
+    for (const FakeRow& other : others) {
+        SCOPED_TRACE(other.empty() ? "no identity" : *other.at("db_name") + " " + *other.at("db_oid"));
+        SRun run;
+        if (!other.empty()) {
+            run.first.OnRows(kIdentity, {kVisitor});
+            run.second.OnRows(kIdentity, {other});
+        }
+        run.second.OnRows(kSelectMarks, {{{"pass_part", "check_point_rebuild"}}});
+        ASSERT_TRUE(run.Incremental());
+        EXPECT_EQ(run.first.Statements(), kReadOnFirst);
+        EXPECT_EQ(Calls(run.second), Joined({Q(kIdentity)}, kRebuildOnSecond));
+        EXPECT_EQ(Calls(run.third), kScriptAndChecksOnThird);
+        EXPECT_TRUE(Lines(run.capture, 3).empty());
+    }
+}
+
+TEST(ApprovalIncrementalPass, ConfigurationOnOneDatabaseLeavesCheckPointsTheFullPassRebuiltAndStillInvertsChecks) {
+    const std::string strLeftLine = kConfigName +
+                                    "first and second connection reach one database, visitor (oid 16384, server "
+                                    "started 2024-05-01 08:00:00.123456 UTC), whose check points the configuration "
+                                    "pass of 1.12.0 already rebuilt; they are left as they are";
+    // Without the rebuild marked there: rebuilt as on two databases.
+    const struct {
+        std::vector<FakeRow> marks;
+        V first, second, info;
+    } cases[] = {
+        {{{{"pass_part", "self_appoint_check_inversion"}}, {{"pass_part", "check_point_rebuild"}}},
+         {kIdentity}, Joined({Q(kIdentity)}, kMarksRead), {strLeftLine}},
+        {{{{"pass_part", "self_appoint_check_inversion"}}},
+         kReadOnFirst, Joined(Joined({Q(kIdentity)}, kMarksRead), kRebuildOnSecond), {}},
+    };
+    for (const auto& c : cases) {
+        SRun run;
+        run.first.OnRows(kIdentity, {kVisitor});
+        run.second.OnRows(kIdentity, {kVisitor}).OnRows(kSelectMarks, c.marks);
+        ASSERT_TRUE(run.Incremental());
+        EXPECT_EQ(run.first.Statements(), c.first);
+        EXPECT_EQ(Calls(run.second), c.second);
+        EXPECT_EQ(Calls(run.third), kScriptAndChecksOnThird);
+        EXPECT_EQ(Lines(run.capture, 3), c.info);
+    }
+}
+
+TEST(ApprovalIncrementalPass, ConfigurationFailingToTellTheDatabasesApartStopsBeforeTheRebuild) {
+    const std::string strPassLine = kConfigName + "UpgradeCourse_Config_CheakPoint failed, " + kErr + ".";
+    const struct {
+        bool bOnSecond;
+        std::string strFailing;
+        V vecErrorLines;
+    } cases[] = {
+        {false, kIdentity, {strPassLine}},
+        {true, kIdentity, {strPassLine}},
+        {true, kSelectMarks, {kConfigName + "Read configuration pass marks failed, " + kErr + ".", strPassLine}},
+    };
+    for (const auto& failure : cases) {
+        SCOPED_TRACE(failure.strFailing);
+        SRun run;
+        (failure.bOnSecond ? run.second : run.first).OnFail(failure.strFailing, 77, "boom");
+        run.first.OnRows(kIdentity, {kVisitor});
+        run.second.OnRows(kIdentity, {kVisitor});
+        EXPECT_FALSE(run.Incremental());
+        EXPECT_EQ(run.nCode, 77);
+        EXPECT_EQ(run.strText, "boom");
+        EXPECT_EQ(Lines(run.capture, 5), failure.vecErrorLines);
+        EXPECT_EQ(Lines(run.capture, 4).size(), 1u);  // the wrapper's line with the failing text
+        EXPECT_TRUE(run.first.StatementsContaining("visit_checkout_point").empty());
+        EXPECT_TRUE(run.second.StatementsContaining("visit_checkout_point").empty());
+        EXPECT_EQ(Calls(run.third), V{X(kScript)});
     }
 }
 

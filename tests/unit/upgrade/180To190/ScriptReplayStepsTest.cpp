@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <regex>
 
 #include "FakeConnect.h"
 #include "LogCapture.h"
@@ -13,6 +14,7 @@
 
 using namespace UnifiedUpgradeComponent;
 using vsu_test::CFakeConnect;
+using V = std::vector<std::string>;
 
 namespace {
 
@@ -28,133 +30,112 @@ const char* const kScript = "CREATE TABLE visitor.t1(id int);\nINSERT INTO visit
 class ScriptReplaySteps : public ::testing::TestWithParam<SReplayCase> {
 protected:
     std::shared_ptr<CModuleUpgradeBase> m_pStep = GetParam().fnMake();
+    vsu_test::CScriptTree m_tree;
+    vsu_test::CLogCapture m_log;
+    CFakeConnect m_first, m_second, m_third;
+    int m_nCode = 5;
+    std::string m_strText = "earlier";
+    bool Config(CFakeConnect* pSecond) {
+        return m_pStep->UpgradeCourse_Config(m_nCode, m_strText, &m_first, pSecond, db_layer::DBParam());
+    }
+    bool Incremental(CFakeConnect* pSecond, CFakeConnect* pThird) {
+        return m_pStep->UpgradeCourse_Config_IncreData(m_nCode, m_strText, &m_first, pSecond, pThird,
+                                                       db_layer::DBParam());
+    }
+    // The only line of that level, without its trailing "[file(line)]".
+    std::string OnlyLine(int nLevel, size_t nLines) const {
+        const auto lines = m_log.Lines();
+        EXPECT_EQ(lines.size(), nLines);
+        if (lines.empty() || lines.back().nLevel != nLevel) return "";
+        static const std::regex kPosition("\\[[^\\[\\]]*\\(\\d+\\)\\]$");
+        return std::regex_replace(lines.back().strMessage, kPosition, "");
+    }
     std::string Name(const char* szOperation) const {
-        return std::string("UnifiedUpgradeComponent::") + GetParam().szClass + "::" + szOperation;
+        return std::string("[UnifiedUpgradeComponent::") + GetParam().szClass + "::" + szOperation + "]";
     }
 };
 
 TEST_P(ScriptReplaySteps, ConfigPassRunsTheScriptOnTheSecondConnectionAndReportsItsFailure) {
-    vsu_test::CScriptTree tree;
-    tree.Write(GetParam().szFolder, "update.sql", std::string(kScript) + "\n\n");
-    CFakeConnect first, second;
-    int nCode = 0;
-    std::string strText;
-
-    EXPECT_TRUE(m_pStep->UpgradeCourse_Config(nCode, strText, &first, &second, db_layer::DBParam()));
-    EXPECT_TRUE(first.calls.empty());
-    EXPECT_EQ(second.calls, std::vector<std::string>{std::string("EXEC ") + kScript});
+    m_tree.Write(GetParam().szFolder, "update.sql", std::string(kScript) + "\n\n");
+    EXPECT_TRUE(Config(&m_second));
+    EXPECT_TRUE(m_first.calls.empty());
+    EXPECT_EQ(m_second.calls, V{std::string("EXEC ") + kScript});
 
     CFakeConnect failing;
     failing.OnFail(kScript, 77, "syntax error");
-    vsu_test::CLogCapture log;
-    EXPECT_FALSE(m_pStep->UpgradeCourse_Config(nCode, strText, &first, &failing, db_layer::DBParam()));
-    EXPECT_EQ(nCode, 77);
-    EXPECT_EQ(strText, "syntax error");
-    const auto lines = log.Lines();
+    EXPECT_FALSE(Config(&failing));
+    EXPECT_EQ(m_nCode, 77);
+    EXPECT_EQ(m_strText, "syntax error");
+    // The runner's warning, its error, then the step's line.
+    EXPECT_EQ(OnlyLine(5, 3), Name("UpgradeCourse_Config") +
+                                  "UpgradeCourse_Config_UpgradeBySQLFile failed, Error Code:77, Error Info:syntax error.");
+    const auto lines = m_log.Lines();
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0].nLevel, 4);
     EXPECT_EQ(lines[1].nLevel, 5);
-    EXPECT_EQ(lines[2].nLevel, 5);
-    EXPECT_EQ(lines[2].strMessage.rfind("[" + Name("UpgradeCourse_Config") +
-                                            "]UpgradeCourse_Config_UpgradeBySQLFile failed, Error Code:77, Error "
-                                            "Info:syntax error.[",
-                                        0),
-              0u)
-        << lines[2].strMessage;
 }
 
 TEST_P(ScriptReplaySteps, RecordsPassWritesTheFinishedMarkerAndSucceedsWhenItFails) {
-    const std::string strMarker = std::string(
-                                      "UPDATE platform.module_version_status SET achieve_time = clock_timestamp(), "
-                                      "status = 1, schedule = -1, rate_progress = -1, step_ver = '") +
-                                  GetParam().szStepVer + "' WHERE module_identity = 'visitor.s';";
-    CFakeConnect first, second;
-    int nCode = 0;
-    std::string strText;
-    EXPECT_TRUE(m_pStep->UpgradeCourse_Records(nCode, strText, &first, &second, db_layer::DBParam()));
-    EXPECT_EQ(second.Statements(), std::vector<std::string>{strMarker});
-    EXPECT_TRUE(first.calls.empty());
+    const std::string strMarker =
+        std::string("UPDATE platform.module_version_status SET achieve_time = clock_timestamp(), status = 1, schedule "
+                    "= -1, rate_progress = -1, step_ver = '") +
+        GetParam().szStepVer + "' WHERE module_identity = 'visitor.s';";
+    EXPECT_TRUE(m_pStep->UpgradeCourse_Records(m_nCode, m_strText, &m_first, &m_second, db_layer::DBParam()));
+    EXPECT_EQ(m_second.Statements(), V{strMarker});
+    EXPECT_TRUE(m_first.calls.empty());
 
-    CFakeConnect missingTable;
-    missingTable.OnFail(strMarker, 42, "relation \"platform.module_version_status\" does not exist");
-    EXPECT_TRUE(m_pStep->UpgradeCourse_Records(nCode, strText, &first, &missingTable, db_layer::DBParam()));
-    EXPECT_EQ(nCode, 42);
-    EXPECT_EQ(strText, "relation \"platform.module_version_status\" does not exist");
+    const std::string strMissing = "relation \"platform.module_version_status\" does not exist";
+    m_third.OnFail(strMarker, 42, strMissing);
+    EXPECT_TRUE(m_pStep->UpgradeCourse_Records(m_nCode, m_strText, &m_first, &m_third, db_layer::DBParam()));
+    EXPECT_EQ(m_nCode, 42);
+    EXPECT_EQ(m_strText, strMissing);
 }
 
 TEST_P(ScriptReplaySteps, IncrementalPassSendsTheScriptStraightOnTheThirdConnection) {
-    vsu_test::CScriptTree tree;
-    tree.Write(GetParam().szFolder, "update.sql", kScript);
-    CFakeConnect first, second, third;
-    int nCode = 5;
-    std::string strText = "earlier";
-    vsu_test::CLogCapture log;
-
-    EXPECT_TRUE(m_pStep->UpgradeCourse_Config_IncreData(nCode, strText, &first, &second, &third,
-                                                        db_layer::DBParam()));
-    EXPECT_EQ(third.calls, std::vector<std::string>{std::string("EXEC ") + kScript});
-    EXPECT_TRUE(first.calls.empty());
-    EXPECT_TRUE(second.calls.empty());
-    EXPECT_EQ(nCode, 5);
-    EXPECT_TRUE(log.Lines().empty());
+    m_tree.Write(GetParam().szFolder, "update.sql", kScript);
+    EXPECT_TRUE(Incremental(&m_second, &m_third));
+    EXPECT_EQ(m_third.calls, V{std::string("EXEC ") + kScript});
+    EXPECT_TRUE(m_first.calls.empty());
+    EXPECT_TRUE(m_second.calls.empty());
+    EXPECT_EQ(m_nCode, 5);
+    EXPECT_TRUE(m_log.Lines().empty());
 
     // The failure comes from the third connection itself, in one level-4 line.
     CFakeConnect failing;
     failing.OnFail(kScript, 9, "permission denied");
-    EXPECT_FALSE(m_pStep->UpgradeCourse_Config_IncreData(nCode, strText, &first, &second, &failing,
-                                                         db_layer::DBParam()));
-    EXPECT_EQ(nCode, 9);
-    EXPECT_EQ(strText, "permission denied");
-    const auto lines = log.Lines();
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].nLevel, 4);
-    EXPECT_EQ(lines[0].strMessage.rfind("[" + Name("UpgradeCourse_Config_IncreData") +
-                                            "]Failed, errorcode: 9, errorinfo: permission denied, sql: " + kScript +
-                                            "[",
-                                        0),
-              0u)
-        << lines[0].strMessage;
+    EXPECT_FALSE(Incremental(&m_second, &failing));
+    EXPECT_EQ(m_nCode, 9);
+    EXPECT_EQ(m_strText, "permission denied");
+    EXPECT_EQ(OnlyLine(4, 1), Name("UpgradeCourse_Config_IncreData") +
+                                  "Failed, errorcode: 9, errorinfo: permission denied, sql: " + kScript);
 }
 
 TEST_P(ScriptReplaySteps, IncrementalPassWithoutScriptOrConnectionSendsNothing) {
-    vsu_test::CScriptTree tree;  // no script at all
-    CFakeConnect first, second, third;
-    int nCode = 5;
-    std::string strText = "earlier";
-    vsu_test::CLogCapture log;
-
-    EXPECT_FALSE(m_pStep->UpgradeCourse_Config_IncreData(nCode, strText, &first, &second, &third,
-                                                         db_layer::DBParam()));
-    EXPECT_TRUE(third.calls.empty());
-    const std::string strPath =
-        std::string("META_INFO/visitor.s/runtime_script/db_init/") + GetParam().szFolder + "/update.sql";
-    ASSERT_EQ(log.Messages(4).size(), 1u);
-    EXPECT_EQ(log.Messages(4)[0].rfind("[" + Name("UpgradeCourse_Config_IncreData") + "]ReadFile Failed, file: " +
-                                           strPath + "[",
-                                       0),
-              0u);
-    EXPECT_EQ(nCode, 5);
-    EXPECT_EQ(strText, "earlier");
+    EXPECT_FALSE(Incremental(&m_second, &m_third));  // no script at all
+    EXPECT_TRUE(m_third.calls.empty());
+    EXPECT_EQ(OnlyLine(4, 1), Name("UpgradeCourse_Config_IncreData") +
+                                  "ReadFile Failed, file: META_INFO/visitor.s/runtime_script/db_init/" +
+                                  GetParam().szFolder + "/update.sql");
+    EXPECT_EQ(m_nCode, 5);
+    EXPECT_EQ(m_strText, "earlier");
 
     // The configuration pass, by contrast, runs the empty text.
-    EXPECT_TRUE(m_pStep->UpgradeCourse_Config(nCode, strText, &first, &second, db_layer::DBParam()));
-    EXPECT_EQ(second.calls, std::vector<std::string>{"EXEC "});
+    EXPECT_TRUE(Config(&m_second));
+    EXPECT_EQ(m_second.calls, V{"EXEC "});
 
     // A missing second or third connection fails before the script is read.
-    log.Clear();
-    tree.Write(GetParam().szFolder, "update.sql", kScript);
-    EXPECT_FALSE(m_pStep->UpgradeCourse_Config_IncreData(nCode, strText, &first, nullptr, &third,
-                                                         db_layer::DBParam()));
-    EXPECT_FALSE(m_pStep->UpgradeCourse_Config_IncreData(nCode, strText, &first, &second, nullptr,
-                                                         db_layer::DBParam()));
-    EXPECT_TRUE(third.calls.empty());
-    EXPECT_TRUE(log.Lines().empty());
-    EXPECT_EQ(nCode, 5);
-    EXPECT_EQ(strText, "earlier");
+    m_log.Clear();
+    m_tree.Write(GetParam().szFolder, "update.sql", kScript);
+    EXPECT_FALSE(Incremental(nullptr, &m_third));
+    EXPECT_FALSE(Incremental(&m_second, nullptr));
+    EXPECT_TRUE(m_third.calls.empty());
+    EXPECT_TRUE(m_log.Lines().empty());
+    EXPECT_EQ(m_nCode, 5);
+    EXPECT_EQ(m_strText, "earlier");
 
-    EXPECT_TRUE(m_pStep->UpgradeCourse_Records_IncreData(nCode, strText, nullptr, nullptr, nullptr,
+    EXPECT_TRUE(m_pStep->UpgradeCourse_Records_IncreData(m_nCode, m_strText, nullptr, nullptr, nullptr,
                                                          db_layer::DBParam()));
-    EXPECT_EQ(nCode, 5);
+    EXPECT_EQ(m_nCode, 5);
 }
 
 INSTANTIATE_TEST_SUITE_P(
