@@ -145,6 +145,21 @@ void ReadText(db_layer::CConnect& conn, const char* szColumn, std::string& strVa
     strValue = bNull ? std::string() : conn.GetString(szColumn);
 }
 
+// The columns that appointment and review records share, read alike for both.
+template <class TRecord>
+void ReadSharedColumns(db_layer::CConnect& conn, TRecord& record) {
+    record.id = conn.GetInt("id");
+    record.visitor_id = conn.GetInt("visitor_id");
+    record.interviewee_id = conn.GetInt("interviewee_id");
+    ReadText(conn, "start_valid_time", record.start_valid_time, record.start_valid_time_null);
+    ReadText(conn, "end_valid_time", record.end_valid_time, record.end_valid_time_null);
+    record.start_time_differ = conn.GetInt("start_time_differ");
+    record.end_time_differ = conn.GetInt("end_time_differ");
+    ReadText(conn, "create_time", record.create_time, record.create_time_null);
+    ReadText(conn, "update_time", record.update_time, record.update_time_null);
+    record.appoint_approval_flow_id = conn.GetString("appoint_approval_flow_id");
+}
+
 CKeyRangeWalk::SSettings WalkOver(const char* szTable, const std::string& strLogName, DBAccessConnPtr pRangeConn,
                                   DBAccessConnPtr pBatchConn, DBAccessConnPtr pProgressConn) {
     CKeyRangeWalk::SSettings settings;
@@ -468,18 +483,9 @@ bool C1110ToC1120::QueryAppointBatch(int& nErrorCode, std::string& strErrorInfo,
     if (pConn->ExecuteQuery(strSql, [&vecRecords, bWithChangeMarker](db_layer::CConnect& conn) {
             for (; !conn.IsEOF(); conn.MoveNext()) {
                 stru_appoint_record record;
-                record.id = conn.GetInt("id");
-                record.visitor_id = conn.GetInt("visitor_id");
-                record.interviewee_id = conn.GetInt("interviewee_id");
-                ReadText(conn, "start_valid_time", record.start_valid_time, record.start_valid_time_null);
-                ReadText(conn, "end_valid_time", record.end_valid_time, record.end_valid_time_null);
-                record.start_time_differ = conn.GetInt("start_time_differ");
-                record.end_time_differ = conn.GetInt("end_time_differ");
-                ReadText(conn, "create_time", record.create_time, record.create_time_null);
-                ReadText(conn, "update_time", record.update_time, record.update_time_null);
+                ReadSharedColumns(conn, record);
                 record.is_deleted = conn.GetInt("is_deleted");
                 if (bWithChangeMarker) record.row_status_implicit_upgrade = conn.GetInt("row_status_implicit_upgrade");
-                record.appoint_approval_flow_id = conn.GetString("appoint_approval_flow_id");
                 vecRecords.push_back(std::move(record));
             }
         }))
@@ -503,21 +509,12 @@ bool C1110ToC1120::QueryApppointReviewRecord(int& nErrorCode, std::string& strEr
     if (pConn->ExecuteQuery(strSql, [&vecRecords](db_layer::CConnect& conn) {
             for (; !conn.IsEOF(); conn.MoveNext()) {
                 stru_appoint_review_record record;
-                record.id = conn.GetInt("id");
+                ReadSharedColumns(conn, record);
                 record.appoint_review_status = conn.GetInt("appoint_review_status");
                 record.visit_reason_id = conn.GetInt("visit_reason_id");
                 ReadText(conn, "visit_reason_detail", record.visit_reason_detail, record.visit_reason_detail_null);
-                record.visitor_id = conn.GetInt("visitor_id");
-                record.interviewee_id = conn.GetInt("interviewee_id");
-                ReadText(conn, "start_valid_time", record.start_valid_time, record.start_valid_time_null);
-                ReadText(conn, "end_valid_time", record.end_valid_time, record.end_valid_time_null);
-                record.start_time_differ = conn.GetInt("start_time_differ");
-                record.end_time_differ = conn.GetInt("end_time_differ");
                 ReadText(conn, "object_guid", record.object_guid, record.object_guid_null);
                 record.visitor_group_id = conn.GetInt("visitor_group_id");
-                ReadText(conn, "create_time", record.create_time, record.create_time_null);
-                ReadText(conn, "update_time", record.update_time, record.update_time_null);
-                record.appoint_approval_flow_id = conn.GetString("appoint_approval_flow_id");
                 vecRecords.push_back(std::move(record));
             }
         }))
