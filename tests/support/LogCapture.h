@@ -27,4 +27,9 @@ public:
     void Clear();
 };
 
+// A message without its trailing "[file(line)]", for comparing whole texts.
+inline std::string WithoutPosition(const std::string& strMessage) {
+    return strMessage.substr(0, strMessage.rfind('['));
+}
+
 }  // namespace vsu_test

@@ -64,7 +64,6 @@ std::string Insert(int nType, const std::string& strName, const std::string& str
 std::string Name(const char* szOperation) {
     return std::string("UnifiedUpgradeComponent::C1130ToC1140::") + szOperation;
 }
-std::string Body(const std::string& strMessage) { return strMessage.substr(0, strMessage.rfind('[')); }
 
 class NotificationTemplateStep : public ::testing::Test {
 protected:
@@ -145,10 +144,10 @@ TEST_F(NotificationTemplateStep, RepointingWritesMinusOneForUnknownNamesAndStill
     // Both failures are logged under the re-pointing function and the last one stays in the fields.
     const auto vecErrors = log.Messages(5);
     ASSERT_EQ(vecErrors.size(), 2u);
-    EXPECT_EQ(Body(vecErrors[0]), "[" + Name("AdjustBaseConfig::RepointTemplateReference") +
+    EXPECT_EQ(vsu_test::WithoutPosition(vecErrors[0]), "[" + Name("AdjustBaseConfig::RepointTemplateReference") +
                                       "]C1130ToC1140::AdjustBaseConfig failed! error code:[31],error info:[lookup "
                                       "failed],sql:[" + Lookup("'Gone'") + "]");
-    EXPECT_EQ(Body(vecErrors[1]), "[" + Name("AdjustBaseConfig::RepointTemplateReference") +
+    EXPECT_EQ(vsu_test::WithoutPosition(vecErrors[1]), "[" + Name("AdjustBaseConfig::RepointTemplateReference") +
                                       "][ExecuteHelper] ExecuteTransaction failed,sql:[], Error Code:1, Error "
                                       "Info:empty query.");
     EXPECT_EQ(m_nCode, 1);
@@ -238,8 +237,8 @@ TEST_F(NotificationTemplateStep, EachFailedOperationStopsItsPassWithItsOwnLineAn
         const auto lines = log.Lines();
         ASSERT_EQ(lines.size(), 3u);
         EXPECT_EQ(lines[0].nLevel, 4);
-        EXPECT_EQ(Body(lines[1].strMessage), c.vecErrors[0]);
-        EXPECT_EQ(Body(lines[2].strMessage), c.vecErrors[1]);
+        EXPECT_EQ(vsu_test::WithoutPosition(lines[1].strMessage), c.vecErrors[0]);
+        EXPECT_EQ(vsu_test::WithoutPosition(lines[2].strMessage), c.vecErrors[1]);
         EXPECT_EQ(lines[2].nLevel, 5);
         // Nothing follows the failing statement on either connection.
         const auto& failing = c.bOnUpgraded ? upgraded : incre;

@@ -30,7 +30,6 @@ std::string Update(const std::string& strContentLiteral, const char* szButton, i
 std::string Name(const char* szOperation) {
     return std::string("UnifiedUpgradeComponent::C1140ToC1150::") + szOperation;
 }
-std::string Body(const std::string& strMessage) { return strMessage.substr(0, strMessage.rfind('[')); }
 
 class TemplateRewriteStep : public ::testing::Test {
 protected:
@@ -125,7 +124,7 @@ TEST_F(TemplateRewriteStep, EachFailureStopsThePassWithItsLines) {
         EXPECT_EQ(lines[0].nLevel, 4);
         for (size_t i = 0; i < c.vecErrors.size(); ++i) {
             EXPECT_EQ(lines[i + 1].nLevel, 5);
-            EXPECT_EQ(Body(lines[i + 1].strMessage), c.vecErrors[i]);
+            EXPECT_EQ(vsu_test::WithoutPosition(lines[i + 1].strMessage), c.vecErrors[i]);
         }
     }
 }

@@ -49,8 +49,6 @@ vsu_test::FakeRow SubTable(const char* szName) { return {{"relname", std::string
 std::string Name(const char* szOperation) {
     return std::string("UnifiedUpgradeComponent::C190ToC1100::") + szOperation;
 }
-// Message without its trailing "[file(line)]".
-std::string Body(const std::string& strMessage) { return strMessage.substr(0, strMessage.rfind('[')); }
 
 class DuplicateRemovalStep : public ::testing::Test {
 protected:
@@ -168,7 +166,7 @@ TEST_F(DuplicateRemovalStep, EachFailureStopsThePassWithTheWrapperLineTheOperati
         EXPECT_EQ(lines[0].nLevel, 4);
         for (size_t i = 0; i < c.vecErrors.size(); ++i) {
             EXPECT_EQ(lines[i + 1].nLevel, 5);
-            EXPECT_EQ(Body(lines[i + 1].strMessage), c.vecErrors[i]);
+            EXPECT_EQ(vsu_test::WithoutPosition(lines[i + 1].strMessage), c.vecErrors[i]);
             EXPECT_NE(lines[i + 1].strMessage.find("upgrade/src/Upgrade/"), std::string::npos);
         }
     }
@@ -188,13 +186,13 @@ TEST_F(DuplicateRemovalStep, MissingArgumentsAreRefusedWithALineAndUntouchedErro
     EXPECT_EQ(m_strText, "earlier");
     const auto vecMessages = log.Messages(5);
     ASSERT_EQ(vecMessages.size(), 4u);
-    EXPECT_EQ(Body(vecMessages[0]),
+    EXPECT_EQ(vsu_test::WithoutPosition(vecMessages[0]),
               "[" + Name("DeleteDuplicateValues") + "]visitor CRawTo1100::DeleteDuplicateValues param is error "
                                                     "table_name = ");
-    EXPECT_EQ(Body(vecMessages[1]), "[" + Name("DeleteDuplicateValues") +
+    EXPECT_EQ(vsu_test::WithoutPosition(vecMessages[1]), "[" + Name("DeleteDuplicateValues") +
                                         "]visitor CRawTo1100::DeleteDuplicateValues param is error table_name = "
                                         "visitor_record");
-    EXPECT_EQ(Body(vecMessages[2]), "[" + Name("ModifySubTablePrimaryKey") +
+    EXPECT_EQ(vsu_test::WithoutPosition(vecMessages[2]), "[" + Name("ModifySubTablePrimaryKey") +
                                         "]visitor CRawTo1100::ModifySubTablePrimaryKey param is error table_name = "
                                         "visitor_record, field_name = ");
     EXPECT_EQ(log.Lines().size(), 4u);
@@ -223,7 +221,7 @@ TEST_F(DuplicateRemovalStep, IncrementalRecordsPassRunsEverythingOnTheThirdConne
     failing.OnFail(Find("visitor_record"), 9, "gone");
     EXPECT_FALSE(m_step.UpgradeCourse_Records_IncreData(m_nCode, m_strText, &m_first, &second, &failing,
                                                         db_layer::DBParam()));
-    EXPECT_EQ(Body(log.Messages(5).back()), "[" + Name("UpgradeCourse_Records_IncreData") +
+    EXPECT_EQ(vsu_test::WithoutPosition(log.Messages(5).back()), "[" + Name("UpgradeCourse_Records_IncreData") +
                                                 "]visitor.s [C190To1100::DeleteDuplicateValues] visitor_record is fail");
 }
 
