@@ -44,12 +44,17 @@ std::vector<std::string> CFakeConnect::StatementsContaining(const std::string& s
 
 bool CFakeConnect::Run(const std::string& strSql, const char* szKind) {
     calls.push_back(std::string(szKind) + " " + strSql);
+    return Answer(strSql, false);
+}
+
+bool CFakeConnect::Answer(const std::string& strSql, bool bTransactionCall) {
     m_rows.clear();
     m_nRow = 0;
     for (auto& script : m_scripts) {
         if (script.nTimes == 0) continue;
-        const bool bMatch = script.bSubstring ? strSql.find(script.strSql) != std::string::npos
-                                              : strSql == script.strSql;
+        // A transaction call matches its own command word only, never a statement's substring.
+        const bool bMatch = (script.bSubstring && !bTransactionCall) ? strSql.find(script.strSql) != std::string::npos
+                                                                     : strSql == script.strSql;
         if (!bMatch) continue;
         if (script.nTimes > 0) --script.nTimes;
         if (script.bFail) {
@@ -68,15 +73,15 @@ bool CFakeConnect::Query(const std::string& strSql) { return Run(strSql, "QUERY"
 
 bool CFakeConnect::BeginTransaction() {
     calls.push_back("BEGIN");
-    return true;
+    return Answer("BEGIN", true);
 }
 bool CFakeConnect::Commit() {
     calls.push_back("COMMIT");
-    return true;
+    return Answer("COMMIT", true);
 }
 bool CFakeConnect::Rollback() {
     calls.push_back("ROLLBACK");
-    return true;
+    return Answer("ROLLBACK", true);
 }
 
 int CFakeConnect::GetLastError(std::string& strErrorInfo) {

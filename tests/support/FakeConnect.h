@@ -25,7 +25,8 @@ public:
     // nTimes < 0: for every use; otherwise for that many uses, then the next matching script applies.
     CFakeConnect& OnRows(const std::string& strSql, std::vector<FakeRow> rows, bool bSubstring = false,
                          int nTimes = -1);
-    // A failure with the given code and text for such a statement.
+    // A failure with the given code and text for such a statement; "BEGIN",
+    // "COMMIT" and "ROLLBACK" (exact) make the transaction calls fail.
     CFakeConnect& OnFail(const std::string& strSql, int nCode, const std::string& strText, bool bSubstring = false,
                          int nTimes = -1);
     // GetInt(position) counts the columns of a scripted row in name order.
@@ -62,6 +63,7 @@ private:
         std::vector<FakeRow> rows;
     };
     bool Run(const std::string& strSql, const char* szKind);
+    bool Answer(const std::string& strSql, bool bTransactionCall);
     const FakeRow* Current() const;
 
     std::vector<SScript> m_scripts;

@@ -66,17 +66,19 @@ TEST(DBAccessConn, QueryRunsTheReaderOnlyAfterSuccessAlsoOnEmptyResults) {
 TEST(DBAccessConn, NullConnectionFailsWithItsOwnCodeAndNeverCrashes) {
     vsu_test::CLogCapture log;
     CDBAccessConn wrapper(nullptr);
-    wrapper.BeginTransaction();
+    EXPECT_FALSE(wrapper.BeginTransaction());
     EXPECT_FALSE(wrapper.ExecuteHelper("SELECT 1"));
     EXPECT_FALSE(wrapper.ExecuteQuery("SELECT 1", RowReaders::Drain()));
-    wrapper.Rollback();
-    wrapper.Commit();
+    EXPECT_FALSE(wrapper.Rollback());
+    EXPECT_FALSE(wrapper.Commit());
     int nCode = 0;
     std::string strText;
     wrapper.GetLastError(nCode, strText);
     EXPECT_EQ(nCode, CDBAccessConn::kNullConnectionCode);
     EXPECT_EQ(strText, CDBAccessConn::kNullConnectionInfo);
-    EXPECT_EQ(log.Messages(4).size(), 2u) << "each failure is logged with its SQL";
+    EXPECT_EQ(log.Messages(4).size(), 5u) << "each failure is logged with its SQL";
+    EXPECT_NE(log.Messages(4)[4].find("[CDBAccessConn::Commit] Failed, errorcode: -1, "), std::string::npos);
+    EXPECT_NE(log.Messages(4)[4].find("sql: COMMIT["), std::string::npos);
 }
 
 TEST(DBAccessConn, ReaderShapesReadWhatTheirCallersExpect) {

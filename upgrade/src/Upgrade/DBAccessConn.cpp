@@ -38,16 +38,26 @@ bool CDBAccessConn::ExecuteQuery(const std::string& strSql, RowReader fnReader) 
     return false;
 }
 
-void CDBAccessConn::BeginTransaction() {
-    if (m_pConn != nullptr) m_pConn->BeginTransaction();
+bool CDBAccessConn::Bracket(bool (db_layer::CConnect::*pfnCall)(), const char* szCommand, const char* szName) {
+    if (m_pConn != nullptr && (m_pConn->*pfnCall)()) return true;
+    StoreFailure();
+    UPG_LOG(LOG_WARN, "[%s][%s] Failed, errorcode: %d, errorinfo: %s, sql: %s[%s(%d)]", szName,
+            szName + sizeof("UnifiedUpgradeComponent::") - 1, m_nLastErrorCode, m_strLastErrorInfo.c_str(),
+            szCommand);
+    return false;
 }
 
-void CDBAccessConn::Commit() {
-    if (m_pConn != nullptr) m_pConn->Commit();
+bool CDBAccessConn::BeginTransaction() {
+    return Bracket(&db_layer::CConnect::BeginTransaction, "BEGIN",
+                   "UnifiedUpgradeComponent::CDBAccessConn::BeginTransaction");
 }
 
-void CDBAccessConn::Rollback() {
-    if (m_pConn != nullptr) m_pConn->Rollback();
+bool CDBAccessConn::Commit() {
+    return Bracket(&db_layer::CConnect::Commit, "COMMIT", "UnifiedUpgradeComponent::CDBAccessConn::Commit");
+}
+
+bool CDBAccessConn::Rollback() {
+    return Bracket(&db_layer::CConnect::Rollback, "ROLLBACK", "UnifiedUpgradeComponent::CDBAccessConn::Rollback");
 }
 
 bool CDBAccessConn::GetLastError(int& nErrorCode, std::string& strErrorInfo) {

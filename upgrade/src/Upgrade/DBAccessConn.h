@@ -24,15 +24,19 @@ public:
     bool ExecuteHelper(const std::string& strSql);
     // The reader runs once after a successful query, whatever the result holds.
     bool ExecuteQuery(const std::string& strSql, RowReader fnReader);
-    void BeginTransaction();
-    void Commit();
-    void Rollback();
+    // The transaction calls fail like a statement: the failure is stored and
+    // logged at level 4 with the command ("BEGIN", "COMMIT", "ROLLBACK"). A
+    // COMMIT that the server refused (a deferred constraint) took nothing.
+    bool BeginTransaction();
+    bool Commit();
+    bool Rollback();
     // Copies the stored failure; a success never clears it. Always true.
     bool GetLastError(int& nErrorCode, std::string& strErrorInfo);
 
 private:
     // Takes the connection's failure (or the null-connection failure) as the stored one.
     void StoreFailure();
+    bool Bracket(bool (db_layer::CConnect::*pfnCall)(), const char* szCommand, const char* szName);
 
     db_layer::CConnect* m_pConn = nullptr;
     int m_nLastErrorCode = 0;

@@ -3,6 +3,7 @@
 #include "Export/ModuleUpgrade.h"
 #include "Qarn/Base/StringUtil.h"
 #include "Upgrade/LogPosition.h"
+#include "Upgrade/PassMarker.h"
 #include "Upgrade/ScriptFile.h"
 #include "Upgrade/SqlText.h"
 
@@ -54,6 +55,13 @@ bool CModuleUpgradeBase::RunStepScript(int& nErrorCode, std::string& strErrorInf
     UPG_LOG(LOG_ERROR, "[%s]UpgradeCourse_Config_UpgradeBySQLFile failed, Error Code:%d, Error Info:%s.[%s(%d)]",
             QualifiedName(szOperation).c_str(), nErrorCode, strErrorInfo.c_str());
     return false;
+}
+
+bool CModuleUpgradeBase::RunOnce(int& nErrorCode, std::string& strErrorInfo, const char* szPart,
+                                 const char* szOperation, DBAccessConnPtr pConn,
+                                 const std::function<bool()>& fnWork) const {
+    return CPassMarker(m_literals.szToVersion, QualifiedName(szOperation))
+        .RunOnce(nErrorCode, strErrorInfo, szPart, pConn, fnWork);
 }
 
 void CModuleUpgradeBase::SetUpgradeFinished(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pConn) {

@@ -3,6 +3,7 @@
 // key-range queries), written once and made concrete by the step's literals.
 // Steps hold no state between calls; what must survive lives in the database.
 #pragma once
+#include <functional>
 #include <string>
 
 #include "Upgrade/DBAccessConn.h"
@@ -64,6 +65,11 @@ protected:
     // "[%s]UpgradeCourse_Config_UpgradeBySQLFile failed, ..." naming szOperation.
     bool RunStepScript(int& nErrorCode, std::string& strErrorInfo, const db_layer::DBParam& dbParam,
                        DBAccessConnPtr pConn, const char* szOperation);
+    // The step's configuration work (szPart of CPassMarker) done once per
+    // database: skipped when marked, else in one transaction with its mark on
+    // pConn. szOperation names the pass in the marker's log lines.
+    bool RunOnce(int& nErrorCode, std::string& strErrorInfo, const char* szPart, const char* szOperation,
+                 DBAccessConnPtr pConn, const std::function<bool()>& fnWork) const;
     // The status statements' WHERE clause: the module, narrowed to the step's version_no where it has one.
     std::string StatusCondition() const;
 

@@ -1,6 +1,7 @@
 #include "Upgrade/ScriptReplayStep.h"
 
 #include "Upgrade/LogPosition.h"
+#include "Upgrade/PassMarker.h"
 #include "Upgrade/ScriptFile.h"
 
 namespace UnifiedUpgradeComponent {

@@ -2,6 +2,8 @@
 
 #include <memory>
 
+#include "Upgrade/PassMarker.h"
+
 namespace UnifiedUpgradeComponent {
 
 CScriptStep::CScriptStep(const SStepLiterals& literals, EIncrementalScript eIncremental)
@@ -10,7 +12,9 @@ CScriptStep::CScriptStep(const SStepLiterals& literals, EIncrementalScript eIncr
 bool CScriptStep::UpgradeCourse_Config(int& nErrorCode, std::string& strErrorInfo, db_layer::CConnect* /*pFirstConn*/,
                                        db_layer::CConnect* pSecondConn, db_layer::DBParam dbParam) {
     auto pSecond = std::make_shared<CDBAccessConn>(pSecondConn);
-    return RunStepScript(nErrorCode, strErrorInfo, dbParam, pSecond, "UpgradeCourse_Config");
+    return RunOnce(nErrorCode, strErrorInfo, CPassMarker::kConfiguration, "UpgradeCourse_Config", pSecond, [&] {
+        return RunStepScript(nErrorCode, strErrorInfo, dbParam, pSecond, "UpgradeCourse_Config");
+    });
 }
 
 bool CScriptStep::UpgradeCourse_Records(int& nErrorCode, std::string& strErrorInfo, db_layer::CConnect* /*pFirstConn*/,
@@ -27,7 +31,11 @@ bool CScriptStep::UpgradeCourse_Config_IncreData(int& nErrorCode, std::string& s
                                                  db_layer::DBParam dbParam) {
     if (m_eIncremental == NO_INCREMENTAL_SCRIPT) return UpgradeCourse_Trivial();
     auto pThird = std::make_shared<CDBAccessConn>(pThirdConn);
-    return RunStepScript(nErrorCode, strErrorInfo, dbParam, pThird, "UpgradeCourse_Config_IncreData");
+    return RunOnce(nErrorCode, strErrorInfo, CPassMarker::kIncrementalConfiguration, "UpgradeCourse_Config_IncreData",
+                   pThird, [&] {
+                       return RunStepScript(nErrorCode, strErrorInfo, dbParam, pThird,
+                                            "UpgradeCourse_Config_IncreData");
+                   });
 }
 
 bool CScriptStep::UpgradeCourse_Records_IncreData(int& /*nErrorCode*/, std::string& /*strErrorInfo*/,

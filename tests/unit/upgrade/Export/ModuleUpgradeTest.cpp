@@ -45,7 +45,7 @@ TEST(ModuleUpgrade, LastErrorIsDefinedBeforeAnyFailureAndKeptAfterSuccess) {
     tree.Write("update_V1.16.0", "update.sql", "SELECT 1;");
     vsu_test::CFakeConnect first, second;
     EXPECT_TRUE(RunUpgrade_Config("1.15.0", &first, &second, db_layer::DBParam()));
-    EXPECT_EQ(second.Statements(), std::vector<std::string>{"SELECT 1;"});
+    EXPECT_EQ(second.StatementsContaining("SELECT 1;").size(), 1u);
     EXPECT_TRUE(first.calls.empty());
     ASSERT_TRUE(GetLastError(nCode, strText));
     EXPECT_EQ(nCode, 1) << "a successful run keeps the earlier failure";

@@ -13,7 +13,7 @@
 #include "Qarn/Base/TimeUtil.h"
 #include "Upgrade/1110To1120/DatabaseIdentity.h"
 #include "Upgrade/1110To1120/KeyRangeWalk.h"
-#include "Upgrade/1110To1120/PassMarker.h"
+#include "Upgrade/PassMarker.h"
 #include "Upgrade/LogPosition.h"
 #include "Upgrade/SqlText.h"
 #include "db_layer/GloballySerial.h"

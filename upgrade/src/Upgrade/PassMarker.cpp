@@ -1,4 +1,4 @@
-#include "Upgrade/1110To1120/PassMarker.h"
+#include "Upgrade/PassMarker.h"
 
 #include <utility>
 
@@ -18,13 +18,13 @@ const char* const kInsertMark =
     "clock_timestamp());";
 }  // namespace
 
-CPassMarker::CPassMarker(const char* szStepVer, std::string strOwner)
-    : m_szStepVer(szStepVer), m_strOwner(std::move(strOwner)) {}
+CPassMarker::CPassMarker(std::string strStepVer, std::string strOwner)
+    : m_strStepVer(std::move(strStepVer)), m_strOwner(std::move(strOwner)) {}
 
 bool CPassMarker::Read(int& nErrorCode, std::string& strErrorInfo, std::set<std::string>& setParts,
                        DBAccessConnPtr pConn) {
     const std::string strSelect =
-        Qarn::Base::StringUtil::str_fmt(kSelectMarks, CSqlText::Escape(m_szStepVer).c_str());
+        Qarn::Base::StringUtil::str_fmt(kSelectMarks, CSqlText::Escape(m_strStepVer).c_str());
     const bool bOk = pConn->ExecuteHelper(kCreateMarkTable) &&
                      pConn->ExecuteQuery(strSelect, [&setParts](db_layer::CConnect& conn) {
                          for (; !conn.IsEOF(); conn.MoveNext()) setParts.insert(conn.GetString("pass_part"));
@@ -38,13 +38,40 @@ bool CPassMarker::Read(int& nErrorCode, std::string& strErrorInfo, std::set<std:
 }
 
 bool CPassMarker::Write(int& nErrorCode, std::string& strErrorInfo, const char* szPart, DBAccessConnPtr pConn) {
-    const std::string strInsert = Qarn::Base::StringUtil::str_fmt(kInsertMark, CSqlText::Escape(m_szStepVer).c_str(),
+    const std::string strInsert = Qarn::Base::StringUtil::str_fmt(kInsertMark, CSqlText::Escape(m_strStepVer).c_str(),
                                                                   CSqlText::Escape(szPart).c_str());
     if (pConn->ExecuteHelper(strInsert)) return true;
     pConn->GetLastError(nErrorCode, strErrorInfo);
     UPG_LOG(LOG_ERROR, "[%s]Write configuration pass mark %s failed, Error Code:%d, Error Info:%s.[%s(%d)]",
             m_strOwner.c_str(), szPart, nErrorCode, strErrorInfo.c_str());
     return false;
+}
+
+bool CPassMarker::Fail(int& nErrorCode, std::string& strErrorInfo, const char* szWhat, const char* szPart,
+                       DBAccessConnPtr pConn) {
+    pConn->GetLastError(nErrorCode, strErrorInfo);
+    UPG_LOG(LOG_ERROR, "[%s]%s of %s %s failed, Error Code:%d, Error Info:%s.[%s(%d)]", m_strOwner.c_str(), szWhat,
+            m_strStepVer.c_str(), szPart, nErrorCode, strErrorInfo.c_str());
+    return false;
+}
+
+bool CPassMarker::RunOnce(int& nErrorCode, std::string& strErrorInfo, const char* szPart, DBAccessConnPtr pConn,
+                          const std::function<bool()>& fnWork) {
+    std::set<std::string> setDone;
+    if (!Read(nErrorCode, strErrorInfo, setDone, pConn)) return false;
+    if (setDone.count(szPart) > 0) {
+        UPG_LOG(LOG_INFO, "[%s]%s %s was done before on this database, not done again.[%s(%d)]", m_strOwner.c_str(),
+                m_strStepVer.c_str(), szPart);
+        return true;
+    }
+    if (!pConn->BeginTransaction()) return Fail(nErrorCode, strErrorInfo, "Begin transaction", szPart, pConn);
+    if (!fnWork() || !Write(nErrorCode, strErrorInfo, szPart, pConn)) {
+        // A failed rollback changes nothing: the server ends the transaction with the connection.
+        pConn->Rollback();
+        return false;
+    }
+    if (!pConn->Commit()) return Fail(nErrorCode, strErrorInfo, "Commit", szPart, pConn);
+    return true;
 }
 
 }  // namespace UnifiedUpgradeComponent
