@@ -26,9 +26,10 @@ const char* const kStatusTable =
 TEST(ScriptStepsOnServer, ConfigurationAppliesAWholeMultiStatementScriptOrItsDataFallback) {
     VSU_REQUIRE_SERVER();
     CTestDatabase db;
+    // Every module database has the module's schema; the steps keep their marks there.
+    db.Exec("CREATE SCHEMA visitor;");
     CScriptTree tree;
     tree.Write("update_V1.1.0", "update.sql",
-               "CREATE SCHEMA visitor;\n"
                "CREATE TABLE visitor.note(id serial PRIMARY KEY, body text);\n"
                "INSERT INTO visitor.note(body) VALUES ('it''s here'), (E'tab\\tand \\\\ backslash');\n"
                "-- trailing comment\n\n\n");

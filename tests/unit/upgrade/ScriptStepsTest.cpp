@@ -1,5 +1,8 @@
+// The script steps: each member's script runs once per database, a failing
+// script leaves neither work nor mark, and the records pass marks the version.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 
@@ -7,16 +10,20 @@
 #include "LogCapture.h"
 #include "ScriptTree.h"
 #include "Upgrade/100To130/UpgradeFunc_130.h"
+#include "Upgrade/110To111/UpgradeFunc_111.h"
 #include "Upgrade/1120To1130/UpgradeFunc_1130.h"
 #include "Upgrade/1150To1160/UpgradeFunc_1160.h"
 #include "Upgrade/130To160/UpgradeFunc_160.h"
 #include "Upgrade/160To170/UpgradeFunc_170.h"
 #include "Upgrade/170To180/UpgradeFunc_180.h"
+#include "Upgrade/180To190/UpgradeFunc_190.h"
 
 using namespace UnifiedUpgradeComponent;
 using vsu_test::CFakeConnect;
 
 namespace {
+
+enum EReplay { NO_REPLAY, REPLAY_ON_THIRD };
 
 struct SMember {
     std::function<std::shared_ptr<CModuleUpgradeBase>()> fnMake;
@@ -24,7 +31,7 @@ struct SMember {
     const char* szFrom;
     const char* szTo;
     const char* szFolder;
-    bool bReplaysOnThird;
+    EReplay eReplay;
 };
 
 template <class T>
@@ -32,13 +39,16 @@ std::shared_ptr<CModuleUpgradeBase> Make() {
     return std::make_shared<T>();
 }
 
+// The six script steps and the two that replay their script by a route of their own.
 const SMember kMembers[] = {
-    {Make<C100ToC130>, "C100ToC130", "1.0.0", "1.3.0", "update_V1.1.0", false},
-    {Make<C130ToC160>, "C130ToC160", "1.3.0", "1.6.0", "update_V1.2.0", false},
-    {Make<C160ToC170>, "C160ToC170", "1.6.0", "1.7.0", "update_V1.3.0", false},
-    {Make<C170ToC180>, "C170ToC180", "1.7.0", "1.8.0", "update_V1.4.0", false},
-    {Make<C1120ToC1130>, "C1120ToC1130", "1.12.0", "1.13.0", "update_V1.9.0", true},
-    {Make<C1150ToC1160>, "C1150ToC1160", "1.15.0", "1.16.0", "update_V1.16.0", true},
+    {Make<C100ToC130>, "C100ToC130", "1.0.0", "1.3.0", "update_V1.1.0", NO_REPLAY},
+    {Make<C130ToC160>, "C130ToC160", "1.3.0", "1.6.0", "update_V1.2.0", NO_REPLAY},
+    {Make<C160ToC170>, "C160ToC170", "1.6.0", "1.7.0", "update_V1.3.0", NO_REPLAY},
+    {Make<C170ToC180>, "C170ToC180", "1.7.0", "1.8.0", "update_V1.4.0", NO_REPLAY},
+    {Make<C180ToC190>, "C180ToC190", "1.8.0", "1.9.0", "update_V1.5.0", REPLAY_ON_THIRD},
+    {Make<C110ToC111>, "C110ToC111", "1.10.0", "1.11.0", "update_V1.7.0", REPLAY_ON_THIRD},
+    {Make<C1120ToC1130>, "C1120ToC1130", "1.12.0", "1.13.0", "update_V1.9.0", REPLAY_ON_THIRD},
+    {Make<C1150ToC1160>, "C1150ToC1160", "1.15.0", "1.16.0", "update_V1.16.0", REPLAY_ON_THIRD},
 };
 
 std::string Finished(const char* szTo) {
@@ -47,7 +57,41 @@ std::string Finished(const char* szTo) {
            szTo + "' WHERE module_identity = 'visitor.s';";
 }
 
-TEST(ScriptSteps, EachMemberRunsItsOwnScriptOnTheRightConnectionAndMarksItsVersion) {
+size_t Count(const std::vector<std::string>& calls, const std::string& strCall) {
+    return static_cast<size_t>(std::count(calls.begin(), calls.end(), strCall));
+}
+
+// fnRun twice on conn: the first run sends the script once, after a BEGIN and
+// before the COMMIT that also carries the step's mark of szPart; once that mark
+// is there, a run sends neither the script nor a transaction and says so.
+void ExpectDoneOnce(CFakeConnect& conn, const std::function<bool()>& fnRun, const std::string& strScript,
+                    const char* szTo, const char* szPart) {
+    EXPECT_TRUE(fnRun());
+    const auto& calls = conn.calls;
+    const auto itScript = std::find(calls.begin(), calls.end(), "EXEC " + strScript);
+    ASSERT_NE(itScript, calls.end());
+    EXPECT_EQ(Count(calls, "EXEC " + strScript), 1u);
+    EXPECT_EQ(Count(calls, "BEGIN"), 1u);
+    EXPECT_NE(std::find(calls.begin(), itScript, "BEGIN"), itScript);
+    const std::string strMark = std::string("('") + szTo + "', '" + szPart + "', clock_timestamp())";
+    const auto itMark = std::find_if(itScript, calls.end(), [&](const std::string& strCall) {
+        return strCall.find("INSERT INTO visitor.module_upgrade_marker") != std::string::npos &&
+               strCall.find(strMark) != std::string::npos;
+    });
+    ASSERT_NE(itMark, calls.end());
+    EXPECT_EQ(calls.back(), "COMMIT");
+
+    conn.calls.clear();
+    conn.OnRows(std::string("module_upgrade_marker WHERE step_ver = '") + szTo + "'", {{{"pass_part", szPart}}},
+                true);
+    vsu_test::CLogCapture log;
+    EXPECT_TRUE(fnRun());
+    EXPECT_TRUE(conn.StatementsContaining(strScript).empty());
+    EXPECT_EQ(Count(conn.calls, "BEGIN"), 0u);
+    EXPECT_TRUE(log.Contains(std::string(szTo) + " " + szPart + " was done before on this database"));
+}
+
+TEST(ScriptSteps, EachMemberRunsItsScriptOncePerDatabaseAndMarksItsVersion) {
     vsu_test::CScriptTree tree;
     for (const auto& m : kMembers) tree.Write(m.szFolder, "update.sql", std::string("SELECT '") + m.szFolder + "';\n");
 
@@ -64,8 +108,10 @@ TEST(ScriptSteps, EachMemberRunsItsOwnScriptOnTheRightConnectionAndMarksItsVersi
         std::string strText;
         const std::string strScript = std::string("SELECT '") + m.szFolder + "';";
 
-        EXPECT_TRUE(pStep->UpgradeCourse_Config(nCode, strText, &first, &second, db_layer::DBParam()));
-        EXPECT_EQ(second.Statements(), std::vector<std::string>{strScript});
+        ExpectDoneOnce(
+            second,
+            [&] { return pStep->UpgradeCourse_Config(nCode, strText, &first, &second, db_layer::DBParam()); },
+            strScript, m.szTo, "configuration");
 
         second.calls.clear();
         EXPECT_TRUE(pStep->UpgradeCourse_Records(nCode, strText, &first, &second, db_layer::DBParam()));
@@ -73,10 +119,14 @@ TEST(ScriptSteps, EachMemberRunsItsOwnScriptOnTheRightConnectionAndMarksItsVersi
         EXPECT_EQ(second.Statements().back(), Finished(m.szTo));
 
         second.calls.clear();
-        EXPECT_TRUE(
-            pStep->UpgradeCourse_Config_IncreData(nCode, strText, &first, &second, &third, db_layer::DBParam()));
-        EXPECT_EQ(third.Statements(), m.bReplaysOnThird ? std::vector<std::string>{strScript}
-                                                        : std::vector<std::string>{});
+        auto fnIncremental = [&] {
+            return pStep->UpgradeCourse_Config_IncreData(nCode, strText, &first, &second, &third,
+                                                         db_layer::DBParam());
+        };
+        if (m.eReplay == REPLAY_ON_THIRD)
+            ExpectDoneOnce(third, fnIncremental, strScript, m.szTo, "incremental_configuration");
+        else
+            EXPECT_TRUE(fnIncremental());
         third.calls.clear();
         EXPECT_TRUE(
             pStep->UpgradeCourse_Records_IncreData(nCode, strText, nullptr, nullptr, nullptr, db_layer::DBParam()));
@@ -88,7 +138,7 @@ TEST(ScriptSteps, EachMemberRunsItsOwnScriptOnTheRightConnectionAndMarksItsVersi
     }
 }
 
-TEST(ScriptSteps, FailingScriptStopsTheConfigurationWithTwoErrorLines) {
+TEST(ScriptSteps, FailingScriptIsRolledBackWithoutMarkAndStopsThePassWithTwoErrorLines) {
     vsu_test::CScriptTree tree;
     tree.Write("update_V1.9.0", "update.sql", "BROKEN;");
     C1120ToC1130 step;
@@ -106,6 +156,9 @@ TEST(ScriptSteps, FailingScriptStopsTheConfigurationWithTwoErrorLines) {
         EXPECT_FALSE(bOk);
         EXPECT_EQ(nCode, 601);
         EXPECT_EQ(strText, "syntax error at or near \"BROKEN\" (SQLSTATE 42601)");
+        EXPECT_EQ(conn.calls.back(), "ROLLBACK");
+        EXPECT_TRUE(conn.StatementsContaining("INSERT INTO visitor.module_upgrade_marker").empty());
+        EXPECT_EQ(Count(conn.calls, "COMMIT"), 0u);
         EXPECT_EQ(log.Messages(4).size(), 1u) << "the wrapper's line";
         const auto errors = log.Messages(5);
         ASSERT_EQ(errors.size(), 2u);

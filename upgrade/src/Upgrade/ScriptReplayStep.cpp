@@ -1,5 +1,7 @@
 #include "Upgrade/ScriptReplayStep.h"
 
+#include <memory>
+
 #include "Upgrade/LogPosition.h"
 #include "Upgrade/PassMarker.h"
 #include "Upgrade/ScriptFile.h"
@@ -25,12 +27,18 @@ bool CScriptReplayStep::UpgradeCourse_Config_IncreData(int& nErrorCode, std::str
         UPG_LOG(LOG_WARN, "[%s]ReadFile Failed, file: %s[%s(%d)]", strName.c_str(), strPath.c_str());
         return false;
     }
-    if (pThirdConn->Execute(strScript)) return true;
-
-    nErrorCode = pThirdConn->GetLastError(strErrorInfo);
-    UPG_LOG(LOG_WARN, "[%s]Failed, errorcode: %d, errorinfo: %s, sql: %s[%s(%d)]", strName.c_str(), nErrorCode,
-            strErrorInfo.c_str(), strScript.c_str());
-    return false;
+    // The replay is the step's configuration work on the third database: done
+    // once there, in one transaction with its mark. The script itself still goes
+    // straight on the connection; the wrapper carries only the mark and the bracket.
+    auto pThird = std::make_shared<CDBAccessConn>(pThirdConn);
+    return RunOnce(nErrorCode, strErrorInfo, CPassMarker::kIncrementalConfiguration,
+                   "UpgradeCourse_Config_IncreData", pThird, [&] {
+                       if (pThirdConn->Execute(strScript)) return true;
+                       nErrorCode = pThirdConn->GetLastError(strErrorInfo);
+                       UPG_LOG(LOG_WARN, "[%s]Failed, errorcode: %d, errorinfo: %s, sql: %s[%s(%d)]",
+                               strName.c_str(), nErrorCode, strErrorInfo.c_str(), strScript.c_str());
+                       return false;
+                   });
 }
 
 }  // namespace UnifiedUpgradeComponent

@@ -2,6 +2,7 @@
 // sending it straight on the host's third connection, without a connection
 // wrapper. Configuration and records passes are those of every script step.
 // Members differ only in their literals; the script must be readable at replay.
+// The replay is done once per third database (CPassMarker).
 #pragma once
 #include "Upgrade/ScriptStep.h"
 
@@ -12,7 +13,8 @@ public:
     explicit CScriptReplayStep(const SStepLiterals& literals);
 
     // Fails without touching anything when the second or third connection is
-    // missing; a script that cannot be read fails before anything is sent.
+    // missing; a script that cannot be read fails before anything is sent. A
+    // database whose replay is marked done is not sent the script again.
     bool UpgradeCourse_Config_IncreData(int& nErrorCode, std::string& strErrorInfo, db_layer::CConnect* pFirstConn,
                                         db_layer::CConnect* pSecondConn, db_layer::CConnect* pThirdConn,
                                         db_layer::DBParam dbParam) override;

@@ -1,10 +1,12 @@
 // The two steps that replay their script on the third connection (1.8.0 -> 1.9.0
 // and 1.10.0 -> 1.11.0), checked with the same cases under each step's literals.
+// What they share with every script step (configuration and records pass, the
+// replay done once per database) is checked with the script steps.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
-#include <regex>
 
 #include "FakeConnect.h"
 #include "LogCapture.h"
@@ -21,7 +23,6 @@ namespace {
 struct SReplayCase {
     const char* szClass;
     const char* szFolder;
-    const char* szStepVer;
     std::function<std::shared_ptr<CModuleUpgradeBase>()> fnMake;
 };
 
@@ -47,65 +48,31 @@ protected:
         const auto lines = m_log.Lines();
         EXPECT_EQ(lines.size(), nLines);
         if (lines.empty() || lines.back().nLevel != nLevel) return "";
-        static const std::regex kPosition("\\[[^\\[\\]]*\\(\\d+\\)\\]$");
-        return std::regex_replace(lines.back().strMessage, kPosition, "");
+        return vsu_test::WithoutPosition(lines.back().strMessage);
     }
     std::string Name(const char* szOperation) const {
         return std::string("[UnifiedUpgradeComponent::") + GetParam().szClass + "::" + szOperation + "]";
     }
 };
 
-TEST_P(ScriptReplaySteps, ConfigPassRunsTheScriptOnTheSecondConnectionAndReportsItsFailure) {
-    m_tree.Write(GetParam().szFolder, "update.sql", std::string(kScript) + "\n\n");
-    EXPECT_TRUE(Config(&m_second));
-    EXPECT_TRUE(m_first.calls.empty());
-    EXPECT_EQ(m_second.calls, V{std::string("EXEC ") + kScript});
-
-    CFakeConnect failing;
-    failing.OnFail(kScript, 77, "syntax error");
-    EXPECT_FALSE(Config(&failing));
-    EXPECT_EQ(m_nCode, 77);
-    EXPECT_EQ(m_strText, "syntax error");
-    // The runner's warning, its error, then the step's line.
-    EXPECT_EQ(OnlyLine(5, 3), Name("UpgradeCourse_Config") +
-                                  "UpgradeCourse_Config_UpgradeBySQLFile failed, Error Code:77, Error Info:syntax error.");
-    const auto lines = m_log.Lines();
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0].nLevel, 4);
-    EXPECT_EQ(lines[1].nLevel, 5);
-}
-
-TEST_P(ScriptReplaySteps, RecordsPassWritesTheFinishedMarkerAndSucceedsWhenItFails) {
-    const std::string strMarker =
-        std::string("UPDATE platform.module_version_status SET achieve_time = clock_timestamp(), status = 1, schedule "
-                    "= -1, rate_progress = -1, step_ver = '") +
-        GetParam().szStepVer + "' WHERE module_identity = 'visitor.s';";
-    EXPECT_TRUE(m_pStep->UpgradeCourse_Records(m_nCode, m_strText, &m_first, &m_second, db_layer::DBParam()));
-    EXPECT_EQ(m_second.Statements(), V{strMarker});
-    EXPECT_TRUE(m_first.calls.empty());
-
-    const std::string strMissing = "relation \"platform.module_version_status\" does not exist";
-    m_third.OnFail(strMarker, 42, strMissing);
-    EXPECT_TRUE(m_pStep->UpgradeCourse_Records(m_nCode, m_strText, &m_first, &m_third, db_layer::DBParam()));
-    EXPECT_EQ(m_nCode, 42);
-    EXPECT_EQ(m_strText, strMissing);
-}
-
-TEST_P(ScriptReplaySteps, IncrementalPassSendsTheScriptStraightOnTheThirdConnection) {
+TEST_P(ScriptReplaySteps, IncrementalPassSendsTheScriptOnTheThirdConnectionAndReportsItsOwnFailure) {
     m_tree.Write(GetParam().szFolder, "update.sql", kScript);
     EXPECT_TRUE(Incremental(&m_second, &m_third));
-    EXPECT_EQ(m_third.calls, V{std::string("EXEC ") + kScript});
+    EXPECT_EQ(m_third.StatementsContaining(kScript), V{kScript});
     EXPECT_TRUE(m_first.calls.empty());
     EXPECT_TRUE(m_second.calls.empty());
     EXPECT_EQ(m_nCode, 5);
     EXPECT_TRUE(m_log.Lines().empty());
 
-    // The failure comes from the third connection itself, in one level-4 line.
+    // The failure comes from the third connection itself, in one level-4 line;
+    // the transaction is rolled back without its mark.
     CFakeConnect failing;
     failing.OnFail(kScript, 9, "permission denied");
     EXPECT_FALSE(Incremental(&m_second, &failing));
     EXPECT_EQ(m_nCode, 9);
     EXPECT_EQ(m_strText, "permission denied");
+    EXPECT_EQ(failing.calls.back(), "ROLLBACK");
+    EXPECT_TRUE(failing.StatementsContaining("INSERT INTO visitor.module_upgrade_marker").empty());
     EXPECT_EQ(OnlyLine(4, 1), Name("UpgradeCourse_Config_IncreData") +
                                   "Failed, errorcode: 9, errorinfo: permission denied, sql: " + kScript);
 }
@@ -121,7 +88,7 @@ TEST_P(ScriptReplaySteps, IncrementalPassWithoutScriptOrConnectionSendsNothing) 
 
     // The configuration pass, by contrast, runs the empty text.
     EXPECT_TRUE(Config(&m_second));
-    EXPECT_EQ(m_second.calls, V{"EXEC "});
+    EXPECT_EQ(std::count(m_second.calls.begin(), m_second.calls.end(), "EXEC "), 1);
 
     // A missing second or third connection fails before the script is read.
     m_log.Clear();
@@ -140,9 +107,9 @@ TEST_P(ScriptReplaySteps, IncrementalPassWithoutScriptOrConnectionSendsNothing) 
 
 INSTANTIATE_TEST_SUITE_P(
     Twins, ScriptReplaySteps,
-    ::testing::Values(SReplayCase{"C180ToC190", "update_V1.5.0", "1.9.0",
+    ::testing::Values(SReplayCase{"C180ToC190", "update_V1.5.0",
                                   [] { return std::make_shared<C180ToC190>(); }},
-                      SReplayCase{"C110ToC111", "update_V1.7.0", "1.11.0",
+                      SReplayCase{"C110ToC111", "update_V1.7.0",
                                   [] { return std::make_shared<C110ToC111>(); }}),
     [](const ::testing::TestParamInfo<SReplayCase>& info) { return std::string(info.param.szClass); });
 
