@@ -31,6 +31,28 @@ std::string SubTables(const std::string& strTable) {
            "d.relname = '" +
            strTable + "'";
 }
+// The list the keys are added to: sub-tables without a primary key.
+std::string Unkeyed(const std::string& strTable) {
+    return SubTables(strTable) +
+           " AND NOT EXISTS (SELECT 1 FROM pg_constraint k WHERE k.conrelid = c.oid AND k.contype = 'p')";
+}
+// The calls of the step's own work: without the mark table's statements.
+std::vector<std::string> WorkCalls(const CFakeConnect& conn) {
+    std::vector<std::string> vecCalls;
+    for (const auto& strCall : conn.calls)
+        if (strCall.find("visitor.module_upgrade_marker") == std::string::npos) vecCalls.push_back(strCall);
+    return vecCalls;
+}
+std::vector<std::string> WorkStatements(const CFakeConnect& conn) {
+    std::vector<std::string> vecStatements;
+    for (const auto& strCall : WorkCalls(conn))
+        if (strCall.rfind("EXEC ", 0) == 0 || strCall.rfind("QUERY ", 0) == 0)
+            vecStatements.push_back(strCall.substr(strCall.find(' ') + 1));
+    return vecStatements;
+}
+bool HasMark(const CFakeConnect& conn, const char* szPart) {
+    return !conn.StatementsContaining(std::string("VALUES ('1.10.0', '") + szPart + "'").empty();
+}
 std::string DeleteAlone(const std::string& strTable) {
     return "DELETE FROM visitor." + strTable +
            " WHERE(ctid) IN( SELECT ctid FROM( SELECT ctid, id, create_time, row_number() OVER(PARTITION BY id "
@@ -60,15 +82,17 @@ protected:
     void SetUp() override { m_tree.Write("update_V1.6.0", "update.sql", kScript); }
 };
 
-TEST_F(DuplicateRemovalStep, CleanTablesCostOneDetectionAndOneCatalogQueryEachThenTheScriptRuns) {
+TEST_F(DuplicateRemovalStep, CleanTablesCostOneDetectionAndOneCatalogQueryEachThenTheScriptRunsInOneMarkedTransaction) {
     EXPECT_EQ(m_step.GetFromVersion(), CVersion("1.9.0"));
     EXPECT_EQ(m_step.GetToVersion(), CVersion("1.10.0"));
     EXPECT_TRUE(m_step.UpgradeCourse_Config(m_nCode, m_strText, &m_first, &m_conn, db_layer::DBParam()));
-    std::vector<std::string> vecExpected;
+    std::vector<std::string> vecExpected = {"BEGIN"};
     for (const auto& strTable : kTables) vecExpected.push_back("QUERY " + Find(strTable));
-    for (const auto& strTable : kTables) vecExpected.push_back("QUERY " + SubTables(strTable));
+    for (const auto& strTable : kTables) vecExpected.push_back("QUERY " + Unkeyed(strTable));
     vecExpected.push_back(std::string("EXEC ") + kScript);
-    EXPECT_EQ(m_conn.calls, vecExpected);
+    vecExpected.push_back("COMMIT");
+    EXPECT_EQ(WorkCalls(m_conn), vecExpected);
+    EXPECT_TRUE(HasMark(m_conn, "configuration"));
     EXPECT_TRUE(m_first.calls.empty());
     EXPECT_EQ(m_nCode, 0);
 }
@@ -76,10 +100,11 @@ TEST_F(DuplicateRemovalStep, CleanTablesCostOneDetectionAndOneCatalogQueryEachTh
 TEST_F(DuplicateRemovalStep, DeleteNamesRowsByLocationAloneOnlyWhereNoSubTableExists) {
     // visitor_appoint_record has sub-tables, visitor_record has none; both hold duplicates.
     // An id beyond 32 bits must not matter: the detection only counts rows.
+    auto vecSubTables = {SubTable("visitor_appoint_record_2024"), SubTable("visitor_appoint_record_2025")};
     m_conn.OnRows(Find("visitor_appoint_record"), {Duplicate("7"), Duplicate("7")})
         .OnRows(Find("visitor_record"), {Duplicate("99999999999")})
-        .OnRows(SubTables("visitor_appoint_record"), {SubTable("visitor_appoint_record_2024"),
-                                                      SubTable("visitor_appoint_record_2025")});
+        .OnRows(SubTables("visitor_appoint_record"), vecSubTables)
+        .OnRows(Unkeyed("visitor_appoint_record"), vecSubTables);
     EXPECT_TRUE(m_step.UpgradeCourse_Config(m_nCode, m_strText, &m_first, &m_conn, db_layer::DBParam()));
     const std::vector<std::string> vecExpected = {
         Find("visitor_appoint_record"),
@@ -89,23 +114,24 @@ TEST_F(DuplicateRemovalStep, DeleteNamesRowsByLocationAloneOnlyWhereNoSubTableEx
         Find("visitor_record"),
         SubTables("visitor_record"),
         DeleteAlone("visitor_record"),
-        SubTables("visitor_appoint_record"),
+        Unkeyed("visitor_appoint_record"),
         " ALTER TABLE visitor.visitor_appoint_record_2024 ADD PRIMARY KEY(id);  ALTER TABLE "
         "visitor.visitor_appoint_record_2025 ADD PRIMARY KEY(id); ",
-        SubTables("visitor_appoint_reveiw_record"),
-        SubTables("visitor_record"),
+        Unkeyed("visitor_appoint_reveiw_record"),
+        Unkeyed("visitor_record"),
         kScript,
     };
-    EXPECT_EQ(m_conn.Statements(), vecExpected);
-    EXPECT_EQ(m_conn.calls[2].rfind("EXEC ", 0), 0u);
-    EXPECT_EQ(m_conn.calls[8].rfind("EXEC ", 0), 0u);
+    EXPECT_EQ(WorkStatements(m_conn), vecExpected);
+    const auto vecCalls = WorkCalls(m_conn);
+    EXPECT_EQ(vecCalls[3].rfind("EXEC ", 0), 0u);
+    EXPECT_EQ(vecCalls[9].rfind("EXEC ", 0), 0u);
 }
 
 struct SFailureCase {
     const char* szLabel;
     std::string strFailing;           // statement scripted to fail
     std::vector<std::string> vecErrors;  // level-5 messages, without position
-    size_t nStatements;               // statements sent up to and including the failing one
+    size_t nStatements;               // statements of the work sent up to and including the failing one
 };
 
 TEST_F(DuplicateRemovalStep, EachFailureStopsThePassWithTheWrapperLineTheOperationLineAndTheTableLine) {
@@ -128,10 +154,10 @@ TEST_F(DuplicateRemovalStep, EachFailureStopsThePassWithTheWrapperLineTheOperati
               DeleteAlone("visitor_record"),
           strPass + "visitor.s [C190To1100::DeleteDuplicateValues] visitor_record is fail"},
          5},
-        {"catalog", SubTables("visitor_appoint_record"),
+        {"catalog", Unkeyed("visitor_appoint_record"),
          {"[" + Name("ModifySubTablePrimaryKey") +
               "]visitor CRawTo1100::ModifySubTablePrimaryKey get table list is fail sql = " +
-              SubTables("visitor_appoint_record"),
+              Unkeyed("visitor_appoint_record"),
           strPass + "visitor.s [C190To1100::ModifySubTablePrimaryKey] visitor_appoint_record is fail"},
          6},
         {"key batch", strKeys,
@@ -149,9 +175,9 @@ TEST_F(DuplicateRemovalStep, EachFailureStopsThePassWithTheWrapperLineTheOperati
     for (const SFailureCase& c : vecCases) {
         SCOPED_TRACE(c.szLabel);
         CFakeConnect conn;
-        // visitor_record holds a duplicate and no sub-table; the review table has one sub-table.
+        // visitor_record holds a duplicate and no sub-table; the review table has one sub-table without key.
         conn.OnRows(Find("visitor_record"), {Duplicate("1")})
-            .OnRows(SubTables("visitor_appoint_reveiw_record"), {SubTable("r1")})
+            .OnRows(Unkeyed("visitor_appoint_reveiw_record"), {SubTable("r1")})
             .OnFail(c.strFailing, 23, "it broke");
         vsu_test::CLogCapture log;
         int nCode = 0;
@@ -159,8 +185,11 @@ TEST_F(DuplicateRemovalStep, EachFailureStopsThePassWithTheWrapperLineTheOperati
         EXPECT_FALSE(m_step.UpgradeCourse_Config(nCode, strText, &m_first, &conn, db_layer::DBParam()));
         EXPECT_EQ(nCode, 23);
         EXPECT_EQ(strText, "it broke");
-        ASSERT_EQ(conn.Statements().size(), c.nStatements);
-        EXPECT_EQ(conn.Statements().back(), c.strFailing);
+        ASSERT_EQ(WorkStatements(conn).size(), c.nStatements);
+        EXPECT_EQ(WorkStatements(conn).back(), c.strFailing);
+        // What was done before the failure goes back with the transaction, and nothing is marked.
+        EXPECT_EQ(conn.calls.back(), "ROLLBACK");
+        EXPECT_FALSE(HasMark(conn, "configuration"));
         const auto lines = log.Lines();
         ASSERT_EQ(lines.size(), 1 + c.vecErrors.size());
         EXPECT_EQ(lines[0].nLevel, 4);
@@ -198,7 +227,7 @@ TEST_F(DuplicateRemovalStep, MissingArgumentsAreRefusedWithALineAndUntouchedErro
     EXPECT_EQ(log.Lines().size(), 4u);
 }
 
-TEST_F(DuplicateRemovalStep, IncrementalRecordsPassRunsEverythingOnTheThirdConnectionOnly) {
+TEST_F(DuplicateRemovalStep, IncrementalRecordsPassCleansOnEveryRunAndRunsTheScriptOnceOnTheThirdConnectionOnly) {
     CFakeConnect second, third;
     vsu_test::CLogCapture log;
     m_nCode = 3;
@@ -210,10 +239,24 @@ TEST_F(DuplicateRemovalStep, IncrementalRecordsPassRunsEverythingOnTheThirdConne
     EXPECT_EQ(m_nCode, 3);
     EXPECT_TRUE(third.calls.empty());
 
+    // Duplicates and keys outside the transaction that carries the script and its mark.
+    std::vector<std::string> vecExpected;
+    for (const auto& strTable : kTables) vecExpected.push_back("QUERY " + Find(strTable));
+    for (const auto& strTable : kTables) vecExpected.push_back("QUERY " + Unkeyed(strTable));
+    const size_t nCleaning = vecExpected.size();
+    vecExpected.insert(vecExpected.end(), {"BEGIN", std::string("EXEC ") + kScript, "COMMIT"});
     EXPECT_TRUE(m_step.UpgradeCourse_Records_IncreData(m_nCode, m_strText, &m_first, &second, &third,
                                                        db_layer::DBParam()));
-    EXPECT_EQ(third.Statements().size(), 7u);
-    EXPECT_EQ(third.Statements().back(), kScript);
+    EXPECT_EQ(WorkCalls(third), vecExpected);
+    EXPECT_TRUE(HasMark(third, "incremental_configuration"));
+    // Once marked, a rerun looks again for duplicates and missing keys, but not the script.
+    third.calls.clear();
+    third.OnRows("module_upgrade_marker WHERE step_ver = '1.10.0'", {{{"pass_part", "incremental_configuration"}}},
+                 true);
+    EXPECT_TRUE(m_step.UpgradeCourse_Records_IncreData(m_nCode, m_strText, &m_first, &second, &third,
+                                                       db_layer::DBParam()));
+    vecExpected.resize(nCleaning);
+    EXPECT_EQ(WorkCalls(third), vecExpected);
     EXPECT_TRUE(second.calls.empty());
     EXPECT_TRUE(m_first.calls.empty());
 

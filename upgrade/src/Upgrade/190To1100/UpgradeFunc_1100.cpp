@@ -4,6 +4,7 @@
 
 #include "Qarn/Base/StringUtil.h"
 #include "Upgrade/LogPosition.h"
+#include "Upgrade/PassMarker.h"
 #include "Upgrade/SqlText.h"
 
 namespace UnifiedUpgradeComponent {
@@ -43,6 +44,11 @@ const char* const kDeleteDuplicatesOfSubTables =
 const char* const kListSubTables =
     "SELECT c.relname FROM pg_class c JOIN pg_inherits i ON i.inhrelid = c.oid JOIN pg_class d ON d.oid = "
     "i.inhparent JOIN pg_namespace pn ON pn.oid = d.relnamespace WHERE  pn.nspname = 'visitor' AND d.relname = '%s'";
+// Appended to the sub-table list before the keys are added: a sub-table that has a
+// primary key (from an earlier run, or a key on the parent that its partitions
+// inherit) cannot take a second one, so it is left out.
+const char* const kWithoutPrimaryKey =
+    " AND NOT EXISTS (SELECT 1 FROM pg_constraint k WHERE k.conrelid = c.oid AND k.contype = 'p')";
 const char* const kAddSubTableKey = " ALTER TABLE visitor.%s ADD PRIMARY KEY(%s); ";
 
 }  // namespace
@@ -52,7 +58,11 @@ C190ToC1100::C190ToC1100() : CScriptStep(kLiterals, CScriptStep::NO_INCREMENTAL_
 bool C190ToC1100::UpgradeCourse_Config(int& nErrorCode, std::string& strErrorInfo, db_layer::CConnect* /*pFirstConn*/,
                                        db_layer::CConnect* pSecondConn, db_layer::DBParam dbParam) {
     auto pSecond = std::make_shared<CDBAccessConn>(pSecondConn);
-    return PrepareRecordTables(nErrorCode, strErrorInfo, dbParam, pSecond, "UpgradeCourse_Config");
+    // Duplicates, keys and script commit together with the mark, or not at all.
+    return RunOnce(nErrorCode, strErrorInfo, CPassMarker::kConfiguration, "UpgradeCourse_Config", pSecond, [&] {
+        return PrepareRecordTables(nErrorCode, strErrorInfo, pSecond, "UpgradeCourse_Config") &&
+               RunStepScript(nErrorCode, strErrorInfo, dbParam, pSecond, "UpgradeCourse_Config");
+    });
 }
 
 bool C190ToC1100::UpgradeCourse_Records_IncreData(int& nErrorCode, std::string& strErrorInfo,
@@ -60,11 +70,17 @@ bool C190ToC1100::UpgradeCourse_Records_IncreData(int& nErrorCode, std::string& 
                                                   db_layer::CConnect* pThirdConn, db_layer::DBParam dbParam) {
     if (pSecondConn == nullptr || pThirdConn == nullptr) return false;
     auto pThird = std::make_shared<CDBAccessConn>(pThirdConn);
-    return PrepareRecordTables(nErrorCode, strErrorInfo, dbParam, pThird, "UpgradeCourse_Records_IncreData");
+    // Removing duplicates and adding missing keys is safe to repeat, so it runs on
+    // every call and takes what arrived since; the script is the step's
+    // configuration work on this database and runs once.
+    const char* szOperation = "UpgradeCourse_Records_IncreData";
+    if (!PrepareRecordTables(nErrorCode, strErrorInfo, pThird, szOperation)) return false;
+    return RunOnce(nErrorCode, strErrorInfo, CPassMarker::kIncrementalConfiguration, szOperation, pThird,
+                   [&] { return RunStepScript(nErrorCode, strErrorInfo, dbParam, pThird, szOperation); });
 }
 
-bool C190ToC1100::PrepareRecordTables(int& nErrorCode, std::string& strErrorInfo, const db_layer::DBParam& dbParam,
-                                      DBAccessConnPtr pConn, const char* szOperation) {
+bool C190ToC1100::PrepareRecordTables(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pConn,
+                                      const char* szOperation) {
     const std::string strName = QualifiedName(szOperation);
     for (const SRecordTable& table : kRecordTables) {
         if (!DeleteDuplicateValues(nErrorCode, strErrorInfo, pConn, table.szTable)) {
@@ -80,12 +96,13 @@ bool C190ToC1100::PrepareRecordTables(int& nErrorCode, std::string& strErrorInfo
             return false;
         }
     }
-    return RunStepScript(nErrorCode, strErrorInfo, dbParam, pConn, szOperation);
+    return true;
 }
 
-bool C190ToC1100::QuerySubTables(DBAccessConnPtr pConn, const std::string& strTableName,
+bool C190ToC1100::QuerySubTables(DBAccessConnPtr pConn, const std::string& strTableName, bool bWithoutKeyOnly,
                                  std::vector<std::string>& vecNames, std::string& strSql) {
     strSql = str_fmt(kListSubTables, CSqlText::Escape(strTableName).c_str());
+    if (bWithoutKeyOnly) strSql += kWithoutPrimaryKey;
     auto fnReader = [&vecNames](db_layer::CConnect& conn) {
         while (!conn.IsEOF()) {
             vecNames.push_back(conn.GetString("relname"));
@@ -124,7 +141,7 @@ bool C190ToC1100::DeleteDuplicateValues(int& nErrorCode, std::string& strErrorIn
     // Only a table that really has duplicates pays for the look at its sub-tables.
     std::vector<std::string> vecSubTables;
     std::string strList;
-    if (!QuerySubTables(pConn, strTableName, vecSubTables, strList)) {
+    if (!QuerySubTables(pConn, strTableName, false, vecSubTables, strList)) {
         pConn->GetLastError(nErrorCode, strErrorInfo);
         UPG_LOG(LOG_ERROR, "[%s]visitor CRawTo1100::DeleteDuplicateValues get table list is fail sql = %s[%s(%d)]",
                 strName.c_str(), strList.c_str());
@@ -153,7 +170,7 @@ bool C190ToC1100::ModifySubTablePrimaryKey(int& nErrorCode, std::string& strErro
     }
     std::vector<std::string> vecSubTables;
     std::string strList;
-    if (!QuerySubTables(pConn, strTableName, vecSubTables, strList)) {
+    if (!QuerySubTables(pConn, strTableName, true, vecSubTables, strList)) {
         pConn->GetLastError(nErrorCode, strErrorInfo);
         UPG_LOG(LOG_ERROR, "[%s]visitor CRawTo1100::ModifySubTablePrimaryKey get table list is fail sql = %s[%s(%d)]",
                 strName.c_str(), strList.c_str());

@@ -1,7 +1,8 @@
 // Step from 1.9.0 to 1.10.0: before its script runs, the three record tables are
 // made fit for a primary key on id (rows that repeat an id removed across a table
-// and all its sub-tables, then a key on every sub-table); the incremental records
-// pass repeats this on the third connection. Stateless; the manager owns it.
+// and all its sub-tables, then a key on every sub-table that lacks one); the
+// incremental records pass repeats this on the third connection. Stateless; the
+// manager owns it. Configuration work is done once per database (CPassMarker).
 #pragma once
 #include <string>
 #include <vector>
@@ -26,17 +27,19 @@ public:
     // its sub-tables together; every other row of that id is deleted.
     bool DeleteDuplicateValues(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pConn,
                                const std::string& strTableName);
-    // Adds a primary key on the field to every direct sub-table, all in one call.
+    // Adds a primary key on the field to every direct sub-table that has no primary
+    // key yet, all in one call.
     bool ModifySubTablePrimaryKey(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pConn,
                                   const std::string& strTableName, const std::string& strFieldName);
 
 private:
-    // Duplicates, keys and script on one wrapper; log lines name szOperation.
-    bool PrepareRecordTables(int& nErrorCode, std::string& strErrorInfo, const db_layer::DBParam& dbParam,
-                             DBAccessConnPtr pConn, const char* szOperation);
-    // Direct sub-tables of visitor.<table> in the server's order; strSql receives the catalog query.
-    bool QuerySubTables(DBAccessConnPtr pConn, const std::string& strTableName, std::vector<std::string>& vecNames,
-                        std::string& strSql);
+    // Duplicates, then keys, on one wrapper; log lines name szOperation.
+    bool PrepareRecordTables(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pConn,
+                             const char* szOperation);
+    // Direct sub-tables of visitor.<table> in the server's order, with bWithoutKeyOnly
+    // only those without a primary key; strSql receives the catalog query.
+    bool QuerySubTables(DBAccessConnPtr pConn, const std::string& strTableName, bool bWithoutKeyOnly,
+                        std::vector<std::string>& vecNames, std::string& strSql);
 };
 
 }  // namespace UnifiedUpgradeComponent
