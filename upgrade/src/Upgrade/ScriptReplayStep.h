@@ -1,8 +1,7 @@
-// A script step whose incremental configuration pass replays its script by
-// sending it straight on the host's third connection, without a connection
-// wrapper. Configuration and records passes are those of every script step.
-// Members differ only in their literals; the script must be readable at replay.
-// The replay is done once per third database (CPassMarker).
+// A script step whose incremental configuration pass replays its script straight
+// on the host's third connection, without a connection wrapper, once per third
+// database (CPassMarker). Configuration and records passes are those of every
+// script step; members differ only in their literals.
 #pragma once
 #include "Upgrade/ScriptStep.h"
 

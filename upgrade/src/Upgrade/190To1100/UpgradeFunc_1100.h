@@ -1,8 +1,7 @@
-// Step from 1.9.0 to 1.10.0: before its script runs, the three record tables are
-// made fit for a primary key on id (rows that repeat an id removed across a table
-// and all its sub-tables, then a key on every sub-table that lacks one); the
-// incremental records pass repeats this on the third connection. Stateless; the
-// manager owns it. Configuration work is done once per database (CPassMarker).
+// Step from 1.9.0 to 1.10.0: before its script runs, rows that repeat an id go
+// (across a table and its sub-tables) and each sub-table without a primary key gets
+// one on id; the incremental records pass repeats this on the third connection.
+// Stateless, owned by the manager; its script runs once per database (CPassMarker).
 #pragma once
 #include <string>
 #include <vector>
