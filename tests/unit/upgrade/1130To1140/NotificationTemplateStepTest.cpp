@@ -1,6 +1,7 @@
 // The step from 1.13.0 to 1.14.0 against scripted connections: the texts of the
 // default-template set-up, the move of the incremental database's templates with
-// every text quoted (NULL kept), the re-pointing by name, and the failure lines.
+// every text quoted (NULL kept) and its look for copies made before, the
+// re-pointing by name, the transaction each pass's work runs in, and the failure lines.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -61,6 +62,29 @@ std::string Insert(int nType, const std::string& strName, const std::string& str
            std::to_string(nType) + "," + strName +
            ",'Visit','Hello ${VisitorName}','2024-01-02 03:04:05','2024-01-02 03:04:05.5'," + strReceiver + ");";
 }
+// The look for copies an interrupted move left, one member per template.
+std::string Copied(int nId, int nType, const std::string& strName, const std::string& strReceiver) {
+    return "SELECT " + std::to_string(nId) +
+           " AS id WHERE EXISTS (SELECT 1 FROM visitor.emailtemplate WHERE template_type = " + std::to_string(nType) +
+           " AND name IS NOT DISTINCT FROM " + strName +
+           " AND subject IS NOT DISTINCT FROM 'Visit' AND content IS NOT DISTINCT FROM 'Hello ${VisitorName}' AND "
+           "createtime IS NOT DISTINCT FROM '2024-01-02 03:04:05' AND updatetime IS NOT DISTINCT FROM '2024-01-02 "
+           "03:04:05.5' AND receiver IS NOT DISTINCT FROM " +
+           strReceiver + ")";
+}
+// A pass's statements without those of the mark table, and whether they ran
+// between BEGIN and the COMMIT that also writes the mark of szPart.
+std::vector<std::string> Work(const CFakeConnect& conn) {
+    std::vector<std::string> vecOut;
+    for (const std::string& strSql : conn.Statements())
+        if (strSql.find("visitor.module_upgrade_marker") == std::string::npos) vecOut.push_back(strSql);
+    return vecOut;
+}
+bool Bracketed(const CFakeConnect& conn, const std::string& strPart) {
+    const auto& calls = conn.calls;
+    return calls.size() >= 5 && calls[2] == "BEGIN" && calls.back() == "COMMIT" &&
+           calls[calls.size() - 2].find("VALUES ('1.14.0', '" + strPart + "'") != std::string::npos;
+}
 std::string Name(const char* szOperation) {
     return std::string("UnifiedUpgradeComponent::C1130ToC1140::") + szOperation;
 }
@@ -88,12 +112,9 @@ TEST_F(NotificationTemplateStep, ConfigPassMarksDefaultsLoadsDataAndWritesTheLas
     // Two defaults of type 3: the later row wins; no default of type 5 gives 0.
     m_upgraded.OnRows(kDefaults, {Default(11, 3), Default(14, 4), Default(13, 3), Default(16, 6)});
     EXPECT_TRUE(m_step.UpgradeCourse_Config(m_nCode, m_strText, &m_first, &m_upgraded, db_layer::DBParam()));
-    const std::vector<std::string> vecExpected = {std::string("EXEC ") + kScript,
-                                                  std::string("EXEC ") + kMarkDefaults,
-                                                  std::string("EXEC ") + kInitData,
-                                                  std::string("QUERY ") + kDefaults,
-                                                  "EXEC " + WhatsApp(13, 14, 0, 16)};
-    EXPECT_EQ(m_upgraded.calls, vecExpected);
+    EXPECT_EQ(Work(m_upgraded),
+              (std::vector<std::string>{kScript, kMarkDefaults, kInitData, kDefaults, WhatsApp(13, 14, 0, 16)}));
+    EXPECT_TRUE(Bracketed(m_upgraded, "configuration"));
     EXPECT_TRUE(m_first.calls.empty());
 
     vsu_test::CLogCapture log;
@@ -103,25 +124,26 @@ TEST_F(NotificationTemplateStep, ConfigPassMarksDefaultsLoadsDataAndWritesTheLas
 
 TEST_F(NotificationTemplateStep, IncrementalPassMovesLiveTemplatesQuotedAndRepointsByName) {
     const std::string strOdd = "Tom's \\n ${Name} \xE8\xAE\xBF\xE5\xAE\xA2";  // quote, backslash, placeholder, UTF-8
+    const std::string strOddLiteral = "'Tom''s \\n ${Name} \xE8\xAE\xBF\xE5\xAE\xA2'";
     m_incre.OnRows(kLive, {Template(2, 0, strOdd, std::nullopt), Template(5, 1, std::string("Appoint"),
                                                                            std::string("host@example.com"))})
         .OnRows(kBaseConfig, {BaseConfig(-1, -1, -1), BaseConfig(5, 2, 77)});
-    m_upgraded.OnRows(Lookup("'Tom''s \\n ${Name} \xE8\xAE\xBF\xE5\xAE\xA2'"), {{{"id", std::string("40")}}})
+    m_upgraded.OnRows(Lookup(strOddLiteral), {{{"id", std::string("40")}}})
         .OnRows(Lookup("'Appoint'"), {{{"id", std::string("41")}}, {{"id", std::string("42")}}})
         .OnRows(kDefaults, {Default(3, 3), Default(4, 4), Default(5, 5), Default(6, 6)});
     EXPECT_TRUE(Incremental());
 
-    const std::string strInserts = Insert(0, "'Tom''s \\n ${Name} \xE8\xAE\xBF\xE5\xAE\xA2'", "NULL") +
-                                   Insert(1, "'Appoint'", "'host@example.com'");
-    EXPECT_EQ(m_upgraded.Statements(),
-              (std::vector<std::string>{strInserts, Lookup("'Tom''s \\n ${Name} \xE8\xAE\xBF\xE5\xAE\xA2'"),
-                                        Lookup("'Appoint'"), kDefaults}));
+    const std::string strCopied = Copied(2, 0, strOddLiteral, "NULL") + " UNION ALL " +
+                                  Copied(5, 1, "'Appoint'", "'host@example.com'") + ";";
+    const std::string strInserts = Insert(0, strOddLiteral, "NULL") + Insert(1, "'Appoint'", "'host@example.com'");
+    EXPECT_EQ(m_upgraded.Statements(), (std::vector<std::string>{strCopied, strInserts, Lookup(strOddLiteral),
+                                                                  Lookup("'Appoint'"), kDefaults}));
     // Check-in first, then appointment; the review reference (77) is no live template and stays.
-    EXPECT_EQ(m_incre.Statements(),
-              (std::vector<std::string>{kScript, kLive, kClear, kBaseConfig,
-                                        "UPDATE visitor.visit_basic_config SET checkin_emailtemplate_id=40;",
-                                        "UPDATE visitor.visit_basic_config SET appoint_emailtemplate_id=42;",
-                                        WhatsApp(3, 4, 5, 6)}));
+    EXPECT_EQ(Work(m_incre), (std::vector<std::string>{kScript, kLive, kClear, kBaseConfig,
+                                                        "UPDATE visitor.visit_basic_config SET checkin_emailtemplate_id=40;",
+                                                        "UPDATE visitor.visit_basic_config SET appoint_emailtemplate_id=42;",
+                                                        WhatsApp(3, 4, 5, 6)}));
+    EXPECT_TRUE(Bracketed(m_incre, "incremental_configuration"));
     EXPECT_EQ(m_nCode, 0);
 }
 
@@ -137,7 +159,7 @@ TEST_F(NotificationTemplateStep, RepointingWritesMinusOneForUnknownNamesAndStill
     EXPECT_TRUE(Incremental());
     EXPECT_EQ(m_upgraded.StatementsContaining("SELECT id FROM visitor.emailtemplate WHERE name="),
               (std::vector<std::string>{Lookup("'Gone'"), Lookup("NULL"), Lookup("'WA'")}));
-    const std::vector<std::string> vecIncre = m_incre.Statements();
+    const std::vector<std::string> vecIncre = Work(m_incre);
     ASSERT_EQ(vecIncre.size(), 7u);
     EXPECT_EQ(vecIncre[4], "UPDATE visitor.visit_basic_config SET appoint_emailtemplate_id=-1;");
     EXPECT_EQ(vecIncre[5], "");
@@ -154,18 +176,23 @@ TEST_F(NotificationTemplateStep, RepointingWritesMinusOneForUnknownNamesAndStill
     EXPECT_EQ(m_strText, "empty query");
 }
 
-TEST_F(NotificationTemplateStep, IncrementalPassWithoutLiveTemplatesOrBaseConfigRepointsNothing) {
+TEST_F(NotificationTemplateStep, IncrementalPassInsertsOnlyWhatIsNotCopiedYetAndRepointsNothingWithoutBaseConfig) {
     EXPECT_TRUE(Incremental());
-    EXPECT_EQ(m_incre.Statements(), (std::vector<std::string>{kScript, kLive, kClear, WhatsApp(0, 0, 0, 0)}));
+    EXPECT_EQ(Work(m_incre), (std::vector<std::string>{kScript, kLive, kClear, WhatsApp(0, 0, 0, 0)}));
     EXPECT_EQ(m_upgraded.Statements(), std::vector<std::string>{kDefaults});
 
+    // Template 3 was copied by a run that stopped before the removal: only 4 goes in.
     CFakeConnect upgraded, incre;
-    incre.OnRows(kLive, {Template(2, 0, std::string("A"), std::string("r"))});
+    incre.OnRows(kLive, {Template(3, 0, std::string("A"), std::string("r")),
+                         Template(4, 1, std::string("B"), std::string("r"))});
+    upgraded.OnRows("AS id WHERE EXISTS", {{{"id", std::string("3")}}}, true);
+    vsu_test::CLogCapture log;
     EXPECT_TRUE(m_step.UpgradeCourse_Config_IncreData(m_nCode, m_strText, &m_first, &upgraded, &incre,
                                                       db_layer::DBParam()));
+    EXPECT_EQ(upgraded.StatementsContaining("INSERT"), std::vector<std::string>{Insert(1, "'B'", "'r'")});
+    EXPECT_TRUE(log.Contains("1 of 2 templates are in the upgraded database already, not inserted again."));
     // No base configuration row: the references are not touched.
-    EXPECT_EQ(incre.Statements(), (std::vector<std::string>{kScript, kLive, kClear, kBaseConfig, WhatsApp(0, 0, 0, 0)}));
-    EXPECT_EQ(upgraded.Statements(), (std::vector<std::string>{Insert(0, "'A'", "'r'"), kDefaults}));
+    EXPECT_EQ(Work(incre), (std::vector<std::string>{kScript, kLive, kClear, kBaseConfig, WhatsApp(0, 0, 0, 0)}));
 }
 
 struct SFailureCase {
@@ -207,6 +234,9 @@ TEST_F(NotificationTemplateStep, EachFailedOperationStopsItsPassWithItsOwnLineAn
           strIncre + "UpgradeCourse_Config_UpgradeBySQLFile" + strTail}},
         {"live templates", true, false, kLive,
          {Failed("QueryAddedEmailTemplate", kLive), strIncre + "QueryAddedEmailTemplate" + strTail}},
+        {"copies", true, true, "AS id WHERE EXISTS",
+         {Failed("InsertAddedEmailTemplate", Copied(2, 0, "'A'", "'r'") + ";"),
+          strIncre + "InsertAddedEmailTemplate" + strTail}},
         {"insert", true, true, "INSERT INTO visitor.emailtemplate",
          {Transaction("InsertAddedEmailTemplate", strInsert), strIncre + "InsertAddedEmailTemplate" + strTail}},
         {"clear", true, false, kClear,
@@ -243,6 +273,8 @@ TEST_F(NotificationTemplateStep, EachFailedOperationStopsItsPassWithItsOwnLineAn
         // Nothing follows the failing statement on either connection.
         const auto& failing = c.bOnUpgraded ? upgraded : incre;
         EXPECT_NE(failing.Statements().back().find(c.strFailing), std::string::npos);
+        // The pass's own database takes its work back: the mark is not written.
+        EXPECT_EQ((c.bIncremental ? incre : upgraded).calls.back(), "ROLLBACK");
     }
 }
 

@@ -1,5 +1,6 @@
 // The step from 1.14.0 to 1.15.0 against scripted connections: placeholder
-// removal per template type, the one batch of quoted updates, and the failure lines.
+// removal per template type, the one batch of quoted updates, the rewrite of
+// templates moved into the upgraded database, and the failure lines.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -19,6 +20,8 @@ namespace {
 const char* const kScript = "ALTER TABLE visitor.emailtemplate ADD COLUMN IF NOT EXISTS button_info varchar(64);";
 const char* const kType3 = "SELECT * FROM visitor.EmailTemplate WHERE template_type = 3";
 const char* const kType6 = "SELECT * FROM visitor.EmailTemplate WHERE template_type = 6";
+const std::string kMoved3 = std::string(kType3) + " AND button_info IS DISTINCT FROM 'View QR Code'";
+const std::string kMoved6 = std::string(kType6) + " AND button_info IS DISTINCT FROM 'Reserve'";
 
 FakeRow Row(int nId, std::optional<std::string> content) {
     return {{"id", std::to_string(nId)}, {"content", std::move(content)}, {"button_info", std::nullopt}};
@@ -52,8 +55,14 @@ TEST_F(TemplateRewriteStep, PlaceholdersLeaveTheBodiesAndAllTemplatesAreRewritte
     const std::string strBatch = Update("'ABC${DynamicQrcodeUrl}'", "View QR Code", 7) +
                                  Update("'It''s \\ \xE4\xBD\xA0\xE5\xA5\xBD ${VisitorName}'", "View QR Code", 3) +
                                  Update("NULL", "View QR Code", 9) + Update("'Go  or ${H5URL}.'", "Reserve", 4);
-    EXPECT_EQ(m_second.calls, (std::vector<std::string>{std::string("EXEC ") + kScript, std::string("QUERY ") + kType3,
-                                                         std::string("QUERY ") + kType6, "EXEC " + strBatch}));
+    // Script and rewrite commit with the configuration mark.
+    const auto& calls = m_second.calls;
+    ASSERT_EQ(calls.size(), 9u);
+    EXPECT_EQ(std::vector<std::string>(calls.begin() + 2, calls.begin() + 7),
+              (std::vector<std::string>{"BEGIN", std::string("EXEC ") + kScript, std::string("QUERY ") + kType3,
+                                        std::string("QUERY ") + kType6, "EXEC " + strBatch}));
+    EXPECT_NE(calls[7].find("VALUES ('1.15.0', 'configuration'"), std::string::npos);
+    EXPECT_EQ(calls[8], "COMMIT");
     EXPECT_TRUE(m_first.calls.empty());
 }
 
@@ -63,7 +72,7 @@ TEST_F(TemplateRewriteStep, NoTemplateOfEitherTypeSendsOnlyTheTwoQueries) {
     EXPECT_EQ(m_second.Statements(), (std::vector<std::string>{kType3, kType6}));
 }
 
-TEST_F(TemplateRewriteStep, IncrementalPassRewritesTheThirdConnectionOnlyAndNeedsBothConnections) {
+TEST_F(TemplateRewriteStep, IncrementalPassRewritesTheThirdConnectionOnceAndTheMovedTemplatesOfTheSecond) {
     vsu_test::CLogCapture log;
     m_nCode = 4;
     EXPECT_FALSE(m_step.UpgradeCourse_Config_IncreData(m_nCode, m_strText, &m_first, nullptr, &m_third,
@@ -75,10 +84,21 @@ TEST_F(TemplateRewriteStep, IncrementalPassRewritesTheThirdConnectionOnlyAndNeed
     EXPECT_EQ(m_nCode, 4);
 
     m_third.OnRows(kType6, {Row(1, std::string("${H5URL}"))});
+    m_second.OnRows(kMoved3, {Row(12, std::string("QR ${StaticQrcodePic}"))});
     EXPECT_TRUE(m_step.UpgradeCourse_Config_IncreData(m_nCode, m_strText, &m_first, &m_second, &m_third,
                                                       db_layer::DBParam()));
-    EXPECT_EQ(m_third.Statements(), (std::vector<std::string>{kScript, kType3, kType6, Update("''", "Reserve", 1)}));
-    EXPECT_TRUE(m_second.calls.empty());
+    EXPECT_EQ(m_third.StatementsContaining("emailtemplate SET"), std::vector<std::string>{Update("''", "Reserve", 1)});
+    EXPECT_EQ(m_third.calls.back(), "COMMIT");
+    EXPECT_EQ(m_second.Statements(),
+              (std::vector<std::string>{kMoved3, kMoved6, Update("'QR '", "View QR Code", 12)}));
+
+    // Done before on the incremental database: only the moved templates are looked at again.
+    CFakeConnect second, third;
+    third.OnRows("SELECT pass_part FROM", {{{"pass_part", std::string("incremental_configuration")}}}, true);
+    EXPECT_TRUE(m_step.UpgradeCourse_Config_IncreData(m_nCode, m_strText, &m_first, &second, &third,
+                                                      db_layer::DBParam()));
+    EXPECT_EQ(third.Statements().size(), 2u);
+    EXPECT_EQ(second.Statements(), (std::vector<std::string>{kMoved3, kMoved6}));
 }
 
 TEST_F(TemplateRewriteStep, EachFailureStopsThePassWithItsLines) {
@@ -86,36 +106,43 @@ TEST_F(TemplateRewriteStep, EachFailureStopsThePassWithItsLines) {
     struct SCase {
         const char* szLabel;
         bool bIncremental;
+        bool bOnSecond;  // in the incremental pass: the failing statement goes to the second connection
         std::string strFailing;
         std::vector<std::string> vecErrors;
     };
     const std::vector<SCase> vecCases = {
-        {"script", false, kScript,
+        {"script", false, false, kScript,
          {"[" + Name("UpgradeCourse_Config_UpgradeBySQLFile") + "][ExecuteHelper] ExecuteTransaction failed,sql:[" +
               kScript + "], Error Code:6, Error Info:bad.",
           "[" + Name("UpgradeCourse_Config") +
               "]UpgradeCourse_Config_UpgradeBySQLFile failed, Error Code:6, Error Info:bad."}},
-        {"incremental script", true, kScript,
+        {"incremental script", true, false, kScript,
          {"[" + Name("UpgradeCourse_Config_UpgradeBySQLFile") + "][ExecuteHelper] ExecuteTransaction failed,sql:[" +
               kScript + "], Error Code:6, Error Info:bad.",
           "[" + Name("UpgradeCourse_Config_IncreData") +
               "]UpgradeCourse_Config_UpgradeBySQLFile failed, Error Code:6, Error Info:bad."}},
-        {"type 3", false, kType3, {"[" + Name("UpdateCourse_EmailConfig") + "]C1140ToC1150 is fail sql = " + kType3}},
-        {"type 6", true, kType6, {"[" + Name("UpdateCourse_EmailConfig") + "]C1140ToC1150 is fail sql = " + kType6}},
-        {"update", false, strUpdate,
+        {"type 3", false, false, kType3, {"[" + Name("UpdateCourse_EmailConfig") + "]C1140ToC1150 is fail sql = " + kType3}},
+        {"type 6", true, false, kType6, {"[" + Name("UpdateCourse_EmailConfig") + "]C1140ToC1150 is fail sql = " + kType6}},
+        {"update", false, false, strUpdate,
          {"[" + Name("UpdateCourse_EmailConfig") + "]C1140ToC1150 is fail sql = " + strUpdate}},
+        {"moved type 6", true, true, kMoved6,
+         {"[" + Name("UpdateMovedEmailTemplates") + "]C1140ToC1150 is fail sql = " + kMoved6}},
     };
     for (const SCase& c : vecCases) {
         SCOPED_TRACE(c.szLabel);
-        CFakeConnect conn;
+        CFakeConnect conn, other;
         conn.OnFail(c.strFailing, 6, "bad").OnRows(kType6, {Row(2, std::string("x"))});
         vsu_test::CLogCapture log;
         int nCode = 0;
         std::string strText;
-        EXPECT_FALSE(c.bIncremental ? m_step.UpgradeCourse_Config_IncreData(nCode, strText, &m_first, &m_second,
-                                                                            &conn, db_layer::DBParam())
+        CFakeConnect* pSecond = c.bOnSecond ? &conn : &other;
+        CFakeConnect* pThird = c.bOnSecond ? &other : &conn;
+        EXPECT_FALSE(c.bIncremental ? m_step.UpgradeCourse_Config_IncreData(nCode, strText, &m_first, pSecond,
+                                                                            pThird, db_layer::DBParam())
                                     : m_step.UpgradeCourse_Config(nCode, strText, &m_first, &conn,
                                                                   db_layer::DBParam()));
+        // The bracketed work of the failed pass is taken back; the rewrite of moved templates has none.
+        if (!c.bOnSecond) EXPECT_EQ(conn.calls.back(), "ROLLBACK");
         EXPECT_EQ(nCode, 6);
         EXPECT_EQ(strText, "bad");
         EXPECT_EQ(conn.Statements().back(), c.strFailing);

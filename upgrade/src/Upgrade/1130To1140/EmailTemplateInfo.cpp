@@ -1,5 +1,7 @@
 #include "Upgrade/1130To1140/EmailTemplateInfo.h"
 
+#include "Upgrade/SqlText.h"
+
 namespace UnifiedUpgradeComponent {
 
 namespace {
@@ -20,6 +22,12 @@ EmailTemplateInfo EmailTemplateInfo::FromRow(db_layer::CConnect& conn) {
     ReadText(conn, "updatetime", info.updatetime, info.updatetime_null);
     ReadText(conn, "receiver", info.receiver, info.receiver_null);
     return info;
+}
+
+std::array<std::string, 6> EmailTemplateInfo::TextLiterals() const {
+    return {CSqlText::NullableLiteral(name, name_null),         CSqlText::NullableLiteral(subject, subject_null),
+            CSqlText::NullableLiteral(content, content_null),   CSqlText::NullableLiteral(createtime, createtime_null),
+            CSqlText::NullableLiteral(updatetime, updatetime_null), CSqlText::NullableLiteral(receiver, receiver_null)};
 }
 
 }  // namespace UnifiedUpgradeComponent

@@ -2,6 +2,7 @@
 // incremental database to the upgraded one: numbers as read, texts (times too)
 // as the server prints them, and which texts were NULL so NULL is written back.
 #pragma once
+#include <array>
 #include <string>
 
 #include "db_layer/CConnect.h"
@@ -27,6 +28,9 @@ struct EmailTemplateInfo {
 
     // Reads the current row of the connection's result.
     static EmailTemplateInfo FromRow(db_layer::CConnect& conn);
+    // name, subject, content, createtime, updatetime, receiver as complete SQL
+    // literals, NULL where NULL was read: what the move writes, and its key.
+    std::array<std::string, 6> TextLiterals() const;
 };
 
 }  // namespace UnifiedUpgradeComponent

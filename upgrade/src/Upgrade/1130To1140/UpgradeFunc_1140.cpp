@@ -2,9 +2,11 @@
 
 #include <map>
 #include <memory>
+#include <set>
 
 #include "Qarn/Base/StringUtil.h"
 #include "Upgrade/LogPosition.h"
+#include "Upgrade/PassMarker.h"
 #include "Upgrade/ScriptFile.h"
 #include "Upgrade/SqlText.h"
 
@@ -28,6 +30,12 @@ const char* const kQueryLiveTemplates = "SELECT * FROM visitor.emailtemplate WHE
 const char* const kInsertTemplate =
     "INSERT INTO visitor.emailtemplate(template_type, name, subject,content,createtime,updatetime,receiver)"
     "VALUES(%d,%s,%s,%s,%s,%s,%s);";
+// A template counts as copied when the upgraded database holds a row of its type
+// with all six texts equal (NULL equal to NULL): exactly what the insert writes.
+const char* const kFindCopiedTemplate =
+    "SELECT %d AS id WHERE EXISTS (SELECT 1 FROM visitor.emailtemplate WHERE template_type = %d AND name IS NOT "
+    "DISTINCT FROM %s AND subject IS NOT DISTINCT FROM %s AND content IS NOT DISTINCT FROM %s AND createtime IS NOT "
+    "DISTINCT FROM %s AND updatetime IS NOT DISTINCT FROM %s AND receiver IS NOT DISTINCT FROM %s)";
 const char* const kClearTemplates = "DELETE FROM visitor.emailtemplate;";
 const char* const kQueryBaseConfig = "SELECT * FROM visitor.visit_basic_config;";
 const char* const kFindTemplateByName = "SELECT id FROM visitor.emailtemplate WHERE name=%s;";
@@ -61,13 +69,16 @@ bool C1130ToC1140::UpgradeCourse_Config(int& nErrorCode, std::string& strErrorIn
     auto fnFailed = [&](const char* szOperation) {
         return PassFailed("UpgradeCourse_Config", szOperation, nErrorCode, strErrorInfo);
     };
-    if (!RunStepScript(nErrorCode, strErrorInfo, dbParam, pSecond, "UpgradeCourse_Config")) return false;
-    if (!UpdateReceiveTemplate(nErrorCode, strErrorInfo, pSecond)) return fnFailed("UpdateReceiveTemplate");
-    if (!InitialDataToReceiveTemplate(nErrorCode, strErrorInfo, pSecond))
-        return fnFailed("InitialDataToReceiveTemplate");
-    if (!SetWhatsAppTemplateToBaseConfig(nErrorCode, strErrorInfo, pSecond))
-        return fnFailed("SetWhatsAppTemplateToBaseConfig");
-    return true;
+    // Everything goes to the second connection: it commits with the mark or not at all.
+    return RunOnce(nErrorCode, strErrorInfo, CPassMarker::kConfiguration, "UpgradeCourse_Config", pSecond, [&] {
+        if (!RunStepScript(nErrorCode, strErrorInfo, dbParam, pSecond, "UpgradeCourse_Config")) return false;
+        if (!UpdateReceiveTemplate(nErrorCode, strErrorInfo, pSecond)) return fnFailed("UpdateReceiveTemplate");
+        if (!InitialDataToReceiveTemplate(nErrorCode, strErrorInfo, pSecond))
+            return fnFailed("InitialDataToReceiveTemplate");
+        if (!SetWhatsAppTemplateToBaseConfig(nErrorCode, strErrorInfo, pSecond))
+            return fnFailed("SetWhatsAppTemplateToBaseConfig");
+        return true;
+    });
 }
 
 bool C1130ToC1140::UpgradeCourse_Config_IncreData(int& nErrorCode, std::string& strErrorInfo,
@@ -79,18 +90,26 @@ bool C1130ToC1140::UpgradeCourse_Config_IncreData(int& nErrorCode, std::string& 
     auto fnFailed = [&](const char* szOperation) {
         return PassFailed("UpgradeCourse_Config_IncreData", szOperation, nErrorCode, strErrorInfo);
     };
-    if (!RunStepScript(nErrorCode, strErrorInfo, dbParam, pIncre, "UpgradeCourse_Config_IncreData")) return false;
-    std::vector<EmailTemplateInfo> vecTemplates;
-    if (!QueryAddedEmailTemplate(nErrorCode, strErrorInfo, vecTemplates, pIncre))
-        return fnFailed("QueryAddedEmailTemplate");
-    if (!InsertAddedEmailTemplate(nErrorCode, strErrorInfo, vecTemplates, pUpgraded))
-        return fnFailed("InsertAddedEmailTemplate");
-    if (!ClearAddedEmailTemplateOfIncre(nErrorCode, strErrorInfo, pIncre))
-        return fnFailed("ClearAddedEmailTemplateOfIncre");
-    if (!AdjustBaseConfig(nErrorCode, strErrorInfo, vecTemplates, pIncre, pUpgraded))
-        return fnFailed("AdjustBaseConfig");
-    if (!AdjustBaseConfig(nErrorCode, strErrorInfo, pIncre, pUpgraded)) return fnFailed("AdjustBaseConfig");
-    return true;
+    // Every change of the incremental database (script, removal, references)
+    // commits with its mark. The copy into the upgraded database cannot share
+    // that transaction; it skips what an interrupted run already copied.
+    return RunOnce(
+        nErrorCode, strErrorInfo, CPassMarker::kIncrementalConfiguration, "UpgradeCourse_Config_IncreData", pIncre,
+        [&] {
+            if (!RunStepScript(nErrorCode, strErrorInfo, dbParam, pIncre, "UpgradeCourse_Config_IncreData"))
+                return false;
+            std::vector<EmailTemplateInfo> vecTemplates;
+            if (!QueryAddedEmailTemplate(nErrorCode, strErrorInfo, vecTemplates, pIncre))
+                return fnFailed("QueryAddedEmailTemplate");
+            if (!InsertAddedEmailTemplate(nErrorCode, strErrorInfo, vecTemplates, pUpgraded))
+                return fnFailed("InsertAddedEmailTemplate");
+            if (!ClearAddedEmailTemplateOfIncre(nErrorCode, strErrorInfo, pIncre))
+                return fnFailed("ClearAddedEmailTemplateOfIncre");
+            if (!AdjustBaseConfig(nErrorCode, strErrorInfo, vecTemplates, pIncre, pUpgraded))
+                return fnFailed("AdjustBaseConfig");
+            if (!AdjustBaseConfig(nErrorCode, strErrorInfo, pIncre, pUpgraded)) return fnFailed("AdjustBaseConfig");
+            return true;
+        });
 }
 
 bool C1130ToC1140::PassFailed(const char* szPass, const char* szOperation, int nErrorCode,
@@ -170,20 +189,47 @@ bool C1130ToC1140::QueryAddedEmailTemplate(int& nErrorCode, std::string& strErro
     return false;
 }
 
+bool C1130ToC1140::FindCopiedEmailTemplate(int& nErrorCode, std::string& strErrorInfo,
+                                           const std::vector<EmailTemplateInfo>& vecTemplates,
+                                           DBAccessConnPtr pConn, std::set<int>& setCopiedIds) {
+    std::string strQuery;
+    for (const EmailTemplateInfo& info : vecTemplates) {
+        const auto literals = info.TextLiterals();
+        if (!strQuery.empty()) strQuery += " UNION ALL ";
+        strQuery += str_fmt(kFindCopiedTemplate, info.id, info.template_type, literals[0].c_str(),
+                            literals[1].c_str(), literals[2].c_str(), literals[3].c_str(), literals[4].c_str(),
+                            literals[5].c_str());
+    }
+    strQuery += ";";
+    auto fnReader = [&setCopiedIds](db_layer::CConnect& conn) {
+        for (; !conn.IsEOF(); conn.MoveNext()) setCopiedIds.insert(conn.GetInt("id"));
+    };
+    if (QueryCopyingError(nErrorCode, strErrorInfo, pConn, strQuery, fnReader)) return true;
+    UPG_LOG(LOG_ERROR,
+            "[%s]C1130ToC1140::InsertAddedEmailTemplate failed! error code:[%d],error info:[%s],sql:[%s][%s(%d)]",
+            QualifiedName("InsertAddedEmailTemplate").c_str(), nErrorCode, strErrorInfo.c_str(), strQuery.c_str());
+    return false;
+}
+
 bool C1130ToC1140::InsertAddedEmailTemplate(int& nErrorCode, std::string& strErrorInfo,
                                             const std::vector<EmailTemplateInfo>& vecTemplates,
                                             DBAccessConnPtr pConn) {
     if (vecTemplates.empty()) return true;
+    std::set<int> setCopiedIds;
+    if (!FindCopiedEmailTemplate(nErrorCode, strErrorInfo, vecTemplates, pConn, setCopiedIds)) return false;
     std::string strInserts;
     for (const EmailTemplateInfo& info : vecTemplates) {
-        strInserts += str_fmt(kInsertTemplate, info.template_type,
-                              CSqlText::NullableLiteral(info.name, info.name_null).c_str(),
-                              CSqlText::NullableLiteral(info.subject, info.subject_null).c_str(),
-                              CSqlText::NullableLiteral(info.content, info.content_null).c_str(),
-                              CSqlText::NullableLiteral(info.createtime, info.createtime_null).c_str(),
-                              CSqlText::NullableLiteral(info.updatetime, info.updatetime_null).c_str(),
-                              CSqlText::NullableLiteral(info.receiver, info.receiver_null).c_str());
+        if (setCopiedIds.count(info.id) > 0) continue;
+        const auto literals = info.TextLiterals();
+        strInserts += str_fmt(kInsertTemplate, info.template_type, literals[0].c_str(), literals[1].c_str(),
+                              literals[2].c_str(), literals[3].c_str(), literals[4].c_str(), literals[5].c_str());
     }
+    if (!setCopiedIds.empty()) {
+        UPG_LOG(LOG_INFO, "[%s]%d of %d templates are in the upgraded database already, not inserted again.[%s(%d)]",
+                QualifiedName("InsertAddedEmailTemplate").c_str(), static_cast<int>(setCopiedIds.size()),
+                static_cast<int>(vecTemplates.size()));
+    }
+    if (strInserts.empty()) return true;
     if (ExecuteCopyingError(nErrorCode, strErrorInfo, pConn, strInserts)) return true;
     UPG_LOG(LOG_ERROR, "[%s][ExecuteHelper] ExecuteTransaction failed,sql:[%s], Error Code:%d, Error Info:%s.[%s(%d)]",
             QualifiedName("InsertAddedEmailTemplate").c_str(), strInserts.c_str(), nErrorCode, strErrorInfo.c_str());

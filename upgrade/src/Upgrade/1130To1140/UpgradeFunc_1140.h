@@ -2,8 +2,11 @@
 // defaults, loads the initial template data and writes the default WhatsApp
 // template ids into the visit base configuration; its incremental pass moves the
 // incremental database's e-mail templates into the upgraded one and re-points the
-// incremental base configuration at them. Stateless; the manager owns it.
+// incremental base configuration at them. Each pass does its work once per
+// database (marks); the move skips templates already copied. Stateless; the
+// manager owns it.
 #pragma once
+#include <set>
 #include <string>
 #include <vector>
 
@@ -31,7 +34,8 @@ public:
     // The live (not deleted) templates, in the server's order.
     bool QueryAddedEmailTemplate(int& nErrorCode, std::string& strErrorInfo,
                                  std::vector<EmailTemplateInfo>& vecTemplates, DBAccessConnPtr pConn);
-    // Inserts the templates with new ids of the target database, in one call.
+    // Inserts the templates with new ids of the target database, in one call;
+    // templates the target database holds already (an interrupted move) are left out.
     bool InsertAddedEmailTemplate(int& nErrorCode, std::string& strErrorInfo,
                                   const std::vector<EmailTemplateInfo>& vecTemplates, DBAccessConnPtr pConn);
     bool ClearAddedEmailTemplateOfIncre(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pConn);
@@ -44,6 +48,10 @@ public:
                           DBAccessConnPtr pUpgradedConn);
 
 private:
+    // Ids (of the incremental database) of the templates whose copy the upgraded database holds already.
+    bool FindCopiedEmailTemplate(int& nErrorCode, std::string& strErrorInfo,
+                                 const std::vector<EmailTemplateInfo>& vecTemplates, DBAccessConnPtr pConn,
+                                 std::set<int>& setCopiedIds);
     // "<operation> failed" line of a pass, with the error as the operation left it; false.
     bool PassFailed(const char* szPass, const char* szOperation, int nErrorCode,
                     const std::string& strErrorInfo) const;

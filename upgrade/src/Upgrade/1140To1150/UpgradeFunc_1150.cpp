@@ -4,6 +4,7 @@
 
 #include "Qarn/Base/StringUtil.h"
 #include "Upgrade/LogPosition.h"
+#include "Upgrade/PassMarker.h"
 #include "Upgrade/SqlText.h"
 
 namespace UnifiedUpgradeComponent {
@@ -27,6 +28,9 @@ const SRewriteRule kRewriteRules[] = {
     {"SELECT * FROM visitor.EmailTemplate WHERE template_type = 6", "Reserve", {"${H5URL}", nullptr}},
 };
 // The body is a complete literal (NULL stays NULL), hence its %s without quotes.
+// A template that carries its type's button text has had its rewrite: the
+// body and the button change in one statement.
+const char* const kWithoutButton = "%s AND button_info IS DISTINCT FROM '%s'";
 const char* const kRewriteTemplate =
     "UPDATE visitor.emailtemplate SET content = %s, button_info = '%s' WHERE id = %d; ";
 
@@ -44,7 +48,10 @@ bool C1140ToC1150::UpgradeCourse_Config(int& nErrorCode, std::string& strErrorIn
                                         db_layer::DBParam dbParam) {
     if (pSecondConn == nullptr) return false;
     auto pSecond = std::make_shared<CDBAccessConn>(pSecondConn);
-    return UpgradeTemplates(nErrorCode, strErrorInfo, dbParam, pSecond, "UpgradeCourse_Config");
+    // The rewrite removes the next placeholder each time it runs: once per database.
+    return RunOnce(nErrorCode, strErrorInfo, CPassMarker::kConfiguration, "UpgradeCourse_Config", pSecond, [&] {
+        return UpgradeTemplates(nErrorCode, strErrorInfo, dbParam, pSecond, "UpgradeCourse_Config");
+    });
 }
 
 bool C1140ToC1150::UpgradeCourse_Config_IncreData(int& nErrorCode, std::string& strErrorInfo,
@@ -52,7 +59,13 @@ bool C1140ToC1150::UpgradeCourse_Config_IncreData(int& nErrorCode, std::string& 
                                                   db_layer::CConnect* pThirdConn, db_layer::DBParam dbParam) {
     if (pSecondConn == nullptr || pThirdConn == nullptr) return false;
     auto pThird = std::make_shared<CDBAccessConn>(pThirdConn);
-    return UpgradeTemplates(nErrorCode, strErrorInfo, dbParam, pThird, "UpgradeCourse_Config_IncreData");
+    auto pSecond = std::make_shared<CDBAccessConn>(pSecondConn);
+    const bool bThirdDone = RunOnce(
+        nErrorCode, strErrorInfo, CPassMarker::kIncrementalConfiguration, "UpgradeCourse_Config_IncreData", pThird,
+        [&] { return UpgradeTemplates(nErrorCode, strErrorInfo, dbParam, pThird, "UpgradeCourse_Config_IncreData"); });
+    // The step to 1.14.0 moved the incremental database's templates into the
+    // upgraded one after its own rewrite had run there: they get it now.
+    return bThirdDone && UpdateMovedEmailTemplates(nErrorCode, strErrorInfo, pSecond);
 }
 
 bool C1140ToC1150::UpgradeTemplates(int& nErrorCode, std::string& strErrorInfo, const db_layer::DBParam& dbParam,
@@ -63,7 +76,16 @@ bool C1140ToC1150::UpgradeTemplates(int& nErrorCode, std::string& strErrorInfo, 
 }
 
 bool C1140ToC1150::UpdateCourse_EmailConfig(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pConn) {
-    const std::string strName = QualifiedName("UpdateCourse_EmailConfig");
+    return RewriteTemplates(nErrorCode, strErrorInfo, pConn, false, "UpdateCourse_EmailConfig");
+}
+
+bool C1140ToC1150::UpdateMovedEmailTemplates(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pConn) {
+    return RewriteTemplates(nErrorCode, strErrorInfo, pConn, true, "UpdateMovedEmailTemplates");
+}
+
+bool C1140ToC1150::RewriteTemplates(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pConn,
+                                    bool bOnlyWithoutButton, const char* szOperation) {
+    const std::string strName = QualifiedName(szOperation);
     // Type 3 templates first, then type 6, each in the server's order.
     std::vector<EmailTemplateContent> vecTemplates;
     for (const SRewriteRule& rule : kRewriteRules) {
@@ -80,9 +102,13 @@ bool C1140ToC1150::UpdateCourse_EmailConfig(int& nErrorCode, std::string& strErr
                 conn.MoveNext();
             }
         };
-        if (!pConn->ExecuteQuery(rule.szQuery, fnReader)) {
+        const std::string strQuery =
+            bOnlyWithoutButton
+                ? str_fmt(kWithoutButton, rule.szQuery, CSqlText::Escape(rule.szButtonInfo).c_str())
+                : std::string(rule.szQuery);
+        if (!pConn->ExecuteQuery(strQuery, fnReader)) {
             pConn->GetLastError(nErrorCode, strErrorInfo);
-            UPG_LOG(LOG_ERROR, "[%s]C1140ToC1150 is fail sql = %s[%s(%d)]", strName.c_str(), rule.szQuery);
+            UPG_LOG(LOG_ERROR, "[%s]C1140ToC1150 is fail sql = %s[%s(%d)]", strName.c_str(), strQuery.c_str());
             return false;
         }
     }
