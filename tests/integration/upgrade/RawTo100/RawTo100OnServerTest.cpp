@@ -118,25 +118,46 @@ TEST(RawTo100OnServer, ConfigPassImportsFromLumoAndBuildsAccessLevelsGroupsAndMe
     int nCode = 0;
     std::string strText;
 
-    ASSERT_TRUE(step.UpgradeCourse_Config(nCode, strText, pRead.get(), pWrite.get(), param)) << strText;
-    EXPECT_EQ(db.Scalar("SELECT string_agg(id || ':' || name, '|' ORDER BY id) FROM visitor.visit_reason"),
-              "1:Business|2:Interview|3:Delivery|4:O'Brien's \\ maintenance|5:Retired reason");
-    EXPECT_EQ(db.Scalar("SELECT count(*) FROM pg_foreign_server"), "0");
-    EXPECT_EQ(db.Scalar("SELECT count(*) FROM pg_namespace WHERE nspname = 'lumo_import'"), "0");
+    auto run = [&] { return step.UpgradeCourse_Config(nCode, strText, pRead.get(), pWrite.get(), param); };
+    // What the pass writes, without times and generated ids; "" before any run.
+    const std::string strWritten =
+        "SELECT concat_ws(' / ', (SELECT string_agg(id || ':' || name, '|' ORDER BY id) FROM visitor.visit_reason),"
+        " (SELECT string_agg(access_level_id || '=' || is_default_al, ',' ORDER BY access_level_id)"
+        "  FROM visitor.visitor_access_level),"
+        " (SELECT string_agg(id || ':' || name, '|' ORDER BY id) FROM visitor.visit_group),"
+        " (SELECT string_agg(visitor_id || '>' || visitor_group_id, ',' ORDER BY visitor_id, visitor_group_id)"
+        "  FROM visitor.visit_group_visitor_rel),"
+        " (SELECT string_agg(srvname, ',') FROM pg_foreign_server),"
+        " (SELECT string_agg(nspname, ',') FROM pg_namespace WHERE nspname = 'lumo_import'))";
 
-    EXPECT_EQ(db.Scalar("SELECT string_agg(access_level_id || '=' || is_default_al, ',' ORDER BY access_level_id)"
-                        " FROM visitor.visitor_access_level"),
-              "10=1,11=1,12=0");
+    // A failure anywhere, in the delivered drop script or in the last table, leaves nothing behind:
+    // no imported row, no foreign server, no access level or group a rerun would insert twice.
+    tree.Write("update_V2.0", "FDW_Drop_Tables.sql", "DROP TABLE visitor.no_such_table;");
+    EXPECT_FALSE(run());
+    EXPECT_NE(strText.find("no_such_table"), std::string::npos) << strText;
+    EXPECT_EQ(db.Scalar(strWritten), "");
+    tree.Write("update_V2.0", "FDW_Drop_Tables.sql",
+               ReadFixture("META_INFO/visitor.s/runtime_script/db_init/update_V2.0/FDW_Drop_Tables.sql"));
+    db.Exec("ALTER TABLE visitor.visit_group_visitor_rel ADD CONSTRAINT refused CHECK (visitor_id <> 101);");
+    EXPECT_FALSE(run());
+    EXPECT_NE(strText.find("refused"), std::string::npos) << strText;
+    EXPECT_EQ(db.Scalar(strWritten), "");
+    db.Exec("ALTER TABLE visitor.visit_group_visitor_rel DROP CONSTRAINT refused;");
+
+    ASSERT_TRUE(run()) << strText;
+    const std::string strOneRun = db.Scalar(strWritten);
+    // Imported, built, and the foreign server and imported tables gone again.
+    EXPECT_EQ(strOneRun,
+              "1:Business|2:Interview|3:Delivery|4:O'Brien's \\ maintenance|5:Retired reason / 10=1,11=1,12=0 /"
+              " 1:Visitors|7:O'Hara's \\ team / 100>1,101>7");
     EXPECT_EQ(db.Scalar("SELECT count(*) FROM visitor.visitor_access_level WHERE create_time IS NULL OR"
                         " create_time <> update_time OR abs(extract(epoch FROM now() AT TIME ZONE 'UTC' -"
                         " create_time)) > 300"),
               "0") << "each row carries the current UTC time twice";
-    EXPECT_EQ(db.Scalar("SELECT string_agg(id || ':' || name, '|' ORDER BY id) FROM visitor.visit_group"),
-              "1:Visitors|7:O'Hara's \\ team");
+    // Run again, as a host does after a later step failed: the state of one run.
+    ASSERT_TRUE(run()) << strText;
+    EXPECT_EQ(db.Scalar(strWritten), strOneRun);
     EXPECT_EQ(db.Scalar("SELECT nextval('visitor.visit_group_id_seq')"), "8");
-    EXPECT_EQ(db.Scalar("SELECT string_agg(visitor_id || '>' || visitor_group_id, ',' ORDER BY visitor_id)"
-                        " FROM visitor.visit_group_visitor_rel"),
-              "100>1,101>7");
 }
 
 TEST(RawTo100OnServer, RecordsPassCopiesEveryRowOnceWithQuotesNullsAndTimesIntact) {

@@ -12,6 +12,7 @@
 #include "Qarn/Base/StringUtil.h"
 #include "Qarn/Base/TimeUtil.h"
 #include "Upgrade/LogPosition.h"
+#include "Upgrade/PassMarker.h"
 #include "Upgrade/RawTo100/VisitGroupRows.h"
 #include "Upgrade/ScriptFile.h"
 #include "Upgrade/SqlText.h"
@@ -107,23 +108,28 @@ bool CRawTo100::UpgradeCourse_Config(int& nErrorCode, std::string& strErrorInfo,
     auto pWrite = std::make_shared<CDBAccessConn>(pSecondConn);
     const std::string strName = QualifiedName("UpgradeCourse_Config");
 
-    if (!ImportForeignTables(nErrorCode, strErrorInfo, dbParam, pWrite)) return false;
-    if (!UpdateVisitorALTable(nErrorCode, strErrorInfo, pRead, pWrite)) {
-        UPG_LOG(LOG_ERROR, "[%s] UpdateVisitorALTable failed.Error Code:%d, Error Info:%s.[%s(%d)]", strName.c_str(),
-                nErrorCode, strErrorInfo.c_str());
-        return false;
-    }
-    if (!UpdateVisitorGroupTable(nErrorCode, strErrorInfo, pRead, pWrite)) {
-        UPG_LOG(LOG_ERROR, "[%s] UpdateVisitorGroupTable failed.Error Code:%d, Error Info:%s.[%s(%d)]",
-                strName.c_str(), nErrorCode, strErrorInfo.c_str());
-        return false;
-    }
-    if (!UpdateVisitorGroupRelVisitorTable(nErrorCode, strErrorInfo, pRead, pWrite)) {
-        UPG_LOG(LOG_ERROR, "[%s] UpdateVisitorGroupRelVisitorTable failed.Error Code:%d, Error Info:%s.[%s(%d)]",
-                strName.c_str(), nErrorCode, strErrorInfo.c_str());
-        return false;
-    }
-    return true;
+    // The inserts below have no key to skip a row that is already there: the
+    // whole work commits with its mark, so a repeated pass does none of it again
+    // and a failed or killed one leaves nothing behind, the foreign server included.
+    return RunOnce(nErrorCode, strErrorInfo, CPassMarker::kConfiguration, "UpgradeCourse_Config", pWrite, [&] {
+        if (!ImportForeignTables(nErrorCode, strErrorInfo, dbParam, pWrite)) return false;
+        if (!UpdateVisitorALTable(nErrorCode, strErrorInfo, pRead, pWrite)) {
+            UPG_LOG(LOG_ERROR, "[%s] UpdateVisitorALTable failed.Error Code:%d, Error Info:%s.[%s(%d)]",
+                    strName.c_str(), nErrorCode, strErrorInfo.c_str());
+            return false;
+        }
+        if (!UpdateVisitorGroupTable(nErrorCode, strErrorInfo, pRead, pWrite)) {
+            UPG_LOG(LOG_ERROR, "[%s] UpdateVisitorGroupTable failed.Error Code:%d, Error Info:%s.[%s(%d)]",
+                    strName.c_str(), nErrorCode, strErrorInfo.c_str());
+            return false;
+        }
+        if (!UpdateVisitorGroupRelVisitorTable(nErrorCode, strErrorInfo, pRead, pWrite)) {
+            UPG_LOG(LOG_ERROR, "[%s] UpdateVisitorGroupRelVisitorTable failed.Error Code:%d, Error Info:%s.[%s(%d)]",
+                    strName.c_str(), nErrorCode, strErrorInfo.c_str());
+            return false;
+        }
+        return true;
+    });
 }
 
 bool CRawTo100::ImportForeignTables(int& nErrorCode, std::string& strErrorInfo, db_layer::DBParam dbParam,
