@@ -10,6 +10,7 @@
 #include "ScriptTree.h"
 #include "TestServer.h"
 #include "Upgrade/RawTo100/UpgradeFunc_100.h"
+#include "db_layer/ErrorCodes.h"
 
 using namespace UnifiedUpgradeComponent;
 using vsu_test::CScriptTree;
@@ -68,15 +69,25 @@ std::string StatusRow(const CTestDatabase& db) {
                      " FROM platform.module_version_status WHERE module_identity = 'visitor.s'");
 }
 
+// A server connection that counts the range queries of the visit record walk.
+class CRangeCountingConnect : public db_layer::CConnect {
+public:
+    int m_nRangeQueries = 0;
+    bool Query(const std::string& strSql) override {
+        if (strSql.find("WHERE id between") != std::string::npos) ++m_nRangeQueries;
+        return CConnect::Query(strSql);
+    }
+};
+
 struct SRecordsPass {
-    explicit SRecordsPass(CTestDatabase& database) : db(database) {}
+    explicit SRecordsPass(CTestDatabase& database) : db(database) { EXPECT_TRUE(read.Open(db.ConnInfo())); }
     CTestDatabase& db;
-    std::unique_ptr<db_layer::CConnect> pRead = db.Connect();
+    CRangeCountingConnect read;
     std::unique_ptr<db_layer::CConnect> pWrite = db.Connect();
     CRawTo100 step;
     int nCode = 0;
     std::string strText;
-    bool Run() { return step.UpgradeCourse_Records(nCode, strText, pRead.get(), pWrite.get(), db_layer::DBParam()); }
+    bool Run() { return step.UpgradeCourse_Records(nCode, strText, &read, pWrite.get(), db_layer::DBParam()); }
 };
 
 TEST(RawTo100OnServer, ConfigPassImportsFromLumoAndBuildsAccessLevelsGroupsAndMembers) {
@@ -173,12 +184,20 @@ TEST(RawTo100OnServer, RecordsPassCopiesEveryRowOnceWithQuotesNullsAndTimesIntac
             "  '36.5', 2, 1),"
             " (10004, 'g10004', NULL, 7, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, 0),"
             " (40000, '\u00e9\u00e8 \u6771\u4eac', 8, 9, 2, 'caf\u00e9', 2, '2023-01-01', '2023-01-02',"
-            "  '2023-01-01', '2023-01-01', 1, 1, '37', 1, 0);");
+            "  '2023-01-01', '2023-01-01', 1, 1, '37', 1, 0);"
+            // A few hundred more, and one at the largest id.
+            "INSERT INTO rt_data.visitor_record SELECT g, 'g' || g, g, g, 1, 'd' || g, 0, '2023-03-01', '2023-03-02',"
+            " '2023-03-01', '2023-03-01', 0, 0, '36.5', 2, 0 FROM generate_series(100, 399) g;"
+            "INSERT INTO rt_data.visitor_record VALUES (2147483647, 'top', 1, 1, 1, 'top', 0, '2023-03-01',"
+            " '2023-03-02', '2023-03-01', '2023-03-01', 0, 0, '36.5', 2, 0);");
     SRecordsPass pass(db);
 
     ASSERT_TRUE(pass.Run()) << pass.strText;
-    EXPECT_EQ(db.Scalar("SELECT count(*) FROM visitor.visitor_record"), "4");
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM visitor.visitor_record"), "305");
     EXPECT_EQ(Mismatches(db), "0/0");
+    // The ranges from 3, 10004, 20005 (empty), 30006, 40007 (empty), and the one holding the largest id:
+    // the ids between are skipped, not walked.
+    EXPECT_EQ(pass.read.m_nRangeQueries, 6);
     EXPECT_EQ(db.Scalar("SELECT count(*) FROM visitor.visitor_record WHERE create_time IS NULL"), "1");
     EXPECT_EQ(StatusRow(db), "1|-1|-1|1.0.0");
     EXPECT_EQ(db.Scalar("SELECT count(*) FROM platform.module_version_status WHERE module_identity = 'visitor.s'"
@@ -191,7 +210,7 @@ TEST(RawTo100OnServer, RecordsPassCopiesEveryRowOnceWithQuotesNullsAndTimesIntac
 
     // Finished: a second pass copies nothing.
     ASSERT_TRUE(pass.Run());
-    EXPECT_EQ(db.Scalar("SELECT count(*) FROM visitor.visitor_record"), "4");
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM visitor.visitor_record"), "305");
 }
 
 TEST(RawTo100OnServer, StoppedCopyResumesAfterTheLastCommittedRangeAndCopiesEachRowOnce) {
@@ -208,7 +227,24 @@ TEST(RawTo100OnServer, StoppedCopyResumesAfterTheLastCommittedRangeAndCopiesEach
     EXPECT_EQ(StatusRow(db), "2|0|20003|-");
     EXPECT_EQ(db.Scalar("SELECT count(*) FROM visitor.visitor_record"), "20002");
 
-    db.Exec("ALTER TABLE visitor.visitor_record DROP CONSTRAINT not_yet;");
+    // The next range's COMMIT is refused by a deferred constraint on one row:
+    // the pass fails with the server's error, and that range and its progress
+    // are not stored.
+    db.Exec("ALTER TABLE visitor.visitor_record DROP CONSTRAINT not_yet;"
+            "UPDATE rt_data.visitor_record SET object_guid = 'refused at commit' WHERE id = 32000;"
+            "CREATE FUNCTION visitor.refuse_row() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN"
+            " IF NEW.object_guid = 'refused at commit' THEN RAISE EXCEPTION 'visit record % refused', NEW.object_guid"
+            " USING ERRCODE = 'check_violation'; END IF; RETURN NULL; END $$;"
+            "CREATE CONSTRAINT TRIGGER refuse_row AFTER INSERT ON visitor.visitor_record DEFERRABLE INITIALLY"
+            " DEFERRED FOR EACH ROW EXECUTE FUNCTION visitor.refuse_row();");
+    SRecordsPass refused(db);
+    ASSERT_FALSE(refused.Run());
+    EXPECT_EQ(refused.nCode, db_layer::SqlStateToCode("23514"));
+    EXPECT_NE(refused.strText.find("visit record refused at commit refused"), std::string::npos) << refused.strText;
+    EXPECT_EQ(StatusRow(db), "2|0|30004|-");
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM visitor.visitor_record"), "30003");
+
+    db.Exec("DROP TRIGGER refuse_row ON visitor.visitor_record;");
     SRecordsPass resumed(db);
     ASSERT_TRUE(resumed.Run()) << resumed.strText;
     EXPECT_EQ(db.Scalar("SELECT count(*) FROM visitor.visitor_record"), "35000");
