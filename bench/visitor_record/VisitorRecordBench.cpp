@@ -7,7 +7,9 @@
 //      INSERT per row, one transaction per range of 10001 ids with the
 //      progress update inside, exactly as the step does; run once before and
 //      once after 1, so that a drift of the machine's load hits both sides;
-//   3. the limit: one INSERT ... SELECT inside the server.
+//   3. the limit: one INSERT ... SELECT inside the server;
+//   4. the host's records pass again with one more record at the largest id,
+//      far above the others: what the empty ranges in between cost.
 // The target table is emptied before each copy. CPU seconds of the copying
 // process (host or loop) are reported beside. Not part of any product build.
 //
@@ -214,13 +216,27 @@ int main(int argc, char** argv) {
     const double dSet = TimeSetBased(pConn);
     if (CopiedRows(pConn) != nRows) Die("the set-based copy did not copy every row");
 
+    Exec(pConn, strEmpty);
+    Exec(pConn, "INSERT INTO rt_data.visitor_record SELECT 2147483647, object_guid || '-top', visitor_id, interviewee_id,"
+                " visit_reason, visit_reason_detail, visitor_status, start_valid_time, end_valid_time, create_time,"
+                " update_time, start_time_differ, end_time_differ, temper, temper_status, is_deleted"
+                " FROM rt_data.visitor_record ORDER BY id LIMIT 1");
+    Exec(pConn, "UPDATE platform.module_version_status SET status = 0, schedule = 0, rate_progress = 0, step_ver = "
+                "'0.0.0' WHERE module_identity = 'visitor.s'");
+    long nOutlierPeakKiB = -1;
+    const STimed outlier = TimeHost(pConn, argv[1], argv[2], argv[3], nOutlierPeakKiB);
+    const bool bOutlierCopied = CopiedRows(pConn) == nRows + 1;
+    Exec(pConn, "DELETE FROM rt_data.visitor_record WHERE id = 2147483647");
+    if (!bOutlierCopied) Die("the host did not copy every row with the record at the largest id");
+
     const double dLoop = (loopBefore.dSeconds + loopAfter.dSeconds) / 2;
     const double r1 = nRows / host.dSeconds, r2 = nRows / dLoop, r3 = nRows / dSet;
     std::printf("rows %lld | 1 host %.0f rows/s (%.2f s, cpu %.1f us/row, peak %ld KiB) | 2 libpq loop %.0f rows/s "
                 "(%.2f s before, %.2f s after, cpu %.1f us/row) | 3 INSERT ... SELECT %.0f rows/s (%.2f s) | "
-                "1/2 = %.3f | 3/1 = %.1f\n",
+                "1/2 = %.3f | 3/1 = %.1f | 4 host with one more record at id 2147483647 %.2f s, 4/1 = %.2f\n",
                 nRows, r1, host.dSeconds, host.dCpu * 1e6 / nRows, nPeakKiB, r2, loopBefore.dSeconds,
-                loopAfter.dSeconds, (loopBefore.dCpu + loopAfter.dCpu) * 1e6 / 2 / nRows, r3, dSet, r1 / r2, r3 / r1);
+                loopAfter.dSeconds, (loopBefore.dCpu + loopAfter.dCpu) * 1e6 / 2 / nRows, r3, dSet, r1 / r2, r3 / r1,
+                outlier.dSeconds, outlier.dSeconds / host.dSeconds);
     PQfinish(pConn);
     return 0;
 }

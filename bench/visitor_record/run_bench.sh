@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # The visit record copy of the first step (records pass from 0.0.0): the host
 # command, the floor (a bare libpq loop with the same statements, one
-# transaction per range of 10001 ids) and the limit (one INSERT ... SELECT).
+# transaction per range of 10001 ids), the limit (one INSERT ... SELECT), and
+# the host again with one more record at id 2147483647 (sparse keys).
 #
 #   bench/visitor_record/run_bench.sh [BUILD_DIR] [N ...]   (default: build, 100000 1000000)
 #
 # For each N: the reference database at 0.0.0 with N visit records
 # (fixtures/build-at), the configuration pass from 0.0.0 through the host, then
-# visitor_record_bench times the three copies on that database. Runs its own
+# visitor_record_bench times the copies on that database. Runs its own
 # throwaway server; needs the targets visitor-upgrade and visitor_record_bench.
 set -euo pipefail
 

@@ -10,6 +10,7 @@
 #include "ScriptTree.h"
 #include "TestServer.h"
 #include "Upgrade/RawTo100/UpgradeFunc_100.h"
+#include "db_layer/ErrorCodes.h"
 
 using namespace UnifiedUpgradeComponent;
 using vsu_test::CScriptTree;
@@ -68,15 +69,25 @@ std::string StatusRow(const CTestDatabase& db) {
                      " FROM platform.module_version_status WHERE module_identity = 'visitor.s'");
 }
 
+// A server connection that counts the range queries of the visit record walk.
+class CRangeCountingConnect : public db_layer::CConnect {
+public:
+    int m_nRangeQueries = 0;
+    bool Query(const std::string& strSql) override {
+        if (strSql.find("WHERE id between") != std::string::npos) ++m_nRangeQueries;
+        return CConnect::Query(strSql);
+    }
+};
+
 struct SRecordsPass {
-    explicit SRecordsPass(CTestDatabase& database) : db(database) {}
+    explicit SRecordsPass(CTestDatabase& database) : db(database) { EXPECT_TRUE(read.Open(db.ConnInfo())); }
     CTestDatabase& db;
-    std::unique_ptr<db_layer::CConnect> pRead = db.Connect();
+    CRangeCountingConnect read;
     std::unique_ptr<db_layer::CConnect> pWrite = db.Connect();
     CRawTo100 step;
     int nCode = 0;
     std::string strText;
-    bool Run() { return step.UpgradeCourse_Records(nCode, strText, pRead.get(), pWrite.get(), db_layer::DBParam()); }
+    bool Run() { return step.UpgradeCourse_Records(nCode, strText, &read, pWrite.get(), db_layer::DBParam()); }
 };
 
 TEST(RawTo100OnServer, ConfigPassImportsFromLumoAndBuildsAccessLevelsGroupsAndMembers) {
@@ -118,25 +129,46 @@ TEST(RawTo100OnServer, ConfigPassImportsFromLumoAndBuildsAccessLevelsGroupsAndMe
     int nCode = 0;
     std::string strText;
 
-    ASSERT_TRUE(step.UpgradeCourse_Config(nCode, strText, pRead.get(), pWrite.get(), param)) << strText;
-    EXPECT_EQ(db.Scalar("SELECT string_agg(id || ':' || name, '|' ORDER BY id) FROM visitor.visit_reason"),
-              "1:Business|2:Interview|3:Delivery|4:O'Brien's \\ maintenance|5:Retired reason");
-    EXPECT_EQ(db.Scalar("SELECT count(*) FROM pg_foreign_server"), "0");
-    EXPECT_EQ(db.Scalar("SELECT count(*) FROM pg_namespace WHERE nspname = 'lumo_import'"), "0");
+    auto run = [&] { return step.UpgradeCourse_Config(nCode, strText, pRead.get(), pWrite.get(), param); };
+    // What the pass writes, without times and generated ids; "" before any run.
+    const std::string strWritten =
+        "SELECT concat_ws(' / ', (SELECT string_agg(id || ':' || name, '|' ORDER BY id) FROM visitor.visit_reason),"
+        " (SELECT string_agg(access_level_id || '=' || is_default_al, ',' ORDER BY access_level_id)"
+        "  FROM visitor.visitor_access_level),"
+        " (SELECT string_agg(id || ':' || name, '|' ORDER BY id) FROM visitor.visit_group),"
+        " (SELECT string_agg(visitor_id || '>' || visitor_group_id, ',' ORDER BY visitor_id, visitor_group_id)"
+        "  FROM visitor.visit_group_visitor_rel),"
+        " (SELECT string_agg(srvname, ',') FROM pg_foreign_server),"
+        " (SELECT string_agg(nspname, ',') FROM pg_namespace WHERE nspname = 'lumo_import'))";
 
-    EXPECT_EQ(db.Scalar("SELECT string_agg(access_level_id || '=' || is_default_al, ',' ORDER BY access_level_id)"
-                        " FROM visitor.visitor_access_level"),
-              "10=1,11=1,12=0");
+    // A failure anywhere, in the delivered drop script or in the last table, leaves nothing behind:
+    // no imported row, no foreign server, no access level or group a rerun would insert twice.
+    tree.Write("update_V2.0", "FDW_Drop_Tables.sql", "DROP TABLE visitor.no_such_table;");
+    EXPECT_FALSE(run());
+    EXPECT_NE(strText.find("no_such_table"), std::string::npos) << strText;
+    EXPECT_EQ(db.Scalar(strWritten), "");
+    tree.Write("update_V2.0", "FDW_Drop_Tables.sql",
+               ReadFixture("META_INFO/visitor.s/runtime_script/db_init/update_V2.0/FDW_Drop_Tables.sql"));
+    db.Exec("ALTER TABLE visitor.visit_group_visitor_rel ADD CONSTRAINT refused CHECK (visitor_id <> 101);");
+    EXPECT_FALSE(run());
+    EXPECT_NE(strText.find("refused"), std::string::npos) << strText;
+    EXPECT_EQ(db.Scalar(strWritten), "");
+    db.Exec("ALTER TABLE visitor.visit_group_visitor_rel DROP CONSTRAINT refused;");
+
+    ASSERT_TRUE(run()) << strText;
+    const std::string strOneRun = db.Scalar(strWritten);
+    // Imported, built, and the foreign server and imported tables gone again.
+    EXPECT_EQ(strOneRun,
+              "1:Business|2:Interview|3:Delivery|4:O'Brien's \\ maintenance|5:Retired reason / 10=1,11=1,12=0 /"
+              " 1:Visitors|7:O'Hara's \\ team / 100>1,101>7");
     EXPECT_EQ(db.Scalar("SELECT count(*) FROM visitor.visitor_access_level WHERE create_time IS NULL OR"
                         " create_time <> update_time OR abs(extract(epoch FROM now() AT TIME ZONE 'UTC' -"
                         " create_time)) > 300"),
               "0") << "each row carries the current UTC time twice";
-    EXPECT_EQ(db.Scalar("SELECT string_agg(id || ':' || name, '|' ORDER BY id) FROM visitor.visit_group"),
-              "1:Visitors|7:O'Hara's \\ team");
+    // Run again, as a host does after a later step failed: the state of one run.
+    ASSERT_TRUE(run()) << strText;
+    EXPECT_EQ(db.Scalar(strWritten), strOneRun);
     EXPECT_EQ(db.Scalar("SELECT nextval('visitor.visit_group_id_seq')"), "8");
-    EXPECT_EQ(db.Scalar("SELECT string_agg(visitor_id || '>' || visitor_group_id, ',' ORDER BY visitor_id)"
-                        " FROM visitor.visit_group_visitor_rel"),
-              "100>1,101>7");
 }
 
 TEST(RawTo100OnServer, RecordsPassCopiesEveryRowOnceWithQuotesNullsAndTimesIntact) {
@@ -152,12 +184,20 @@ TEST(RawTo100OnServer, RecordsPassCopiesEveryRowOnceWithQuotesNullsAndTimesIntac
             "  '36.5', 2, 1),"
             " (10004, 'g10004', NULL, 7, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, 0),"
             " (40000, '\u00e9\u00e8 \u6771\u4eac', 8, 9, 2, 'caf\u00e9', 2, '2023-01-01', '2023-01-02',"
-            "  '2023-01-01', '2023-01-01', 1, 1, '37', 1, 0);");
+            "  '2023-01-01', '2023-01-01', 1, 1, '37', 1, 0);"
+            // A few hundred more, and one at the largest id.
+            "INSERT INTO rt_data.visitor_record SELECT g, 'g' || g, g, g, 1, 'd' || g, 0, '2023-03-01', '2023-03-02',"
+            " '2023-03-01', '2023-03-01', 0, 0, '36.5', 2, 0 FROM generate_series(100, 399) g;"
+            "INSERT INTO rt_data.visitor_record VALUES (2147483647, 'top', 1, 1, 1, 'top', 0, '2023-03-01',"
+            " '2023-03-02', '2023-03-01', '2023-03-01', 0, 0, '36.5', 2, 0);");
     SRecordsPass pass(db);
 
     ASSERT_TRUE(pass.Run()) << pass.strText;
-    EXPECT_EQ(db.Scalar("SELECT count(*) FROM visitor.visitor_record"), "4");
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM visitor.visitor_record"), "305");
     EXPECT_EQ(Mismatches(db), "0/0");
+    // The ranges from 3, 10004, 20005 (empty), 30006, 40007 (empty), and the one holding the largest id:
+    // the ids between are skipped, not walked.
+    EXPECT_EQ(pass.read.m_nRangeQueries, 6);
     EXPECT_EQ(db.Scalar("SELECT count(*) FROM visitor.visitor_record WHERE create_time IS NULL"), "1");
     EXPECT_EQ(StatusRow(db), "1|-1|-1|1.0.0");
     EXPECT_EQ(db.Scalar("SELECT count(*) FROM platform.module_version_status WHERE module_identity = 'visitor.s'"
@@ -170,7 +210,7 @@ TEST(RawTo100OnServer, RecordsPassCopiesEveryRowOnceWithQuotesNullsAndTimesIntac
 
     // Finished: a second pass copies nothing.
     ASSERT_TRUE(pass.Run());
-    EXPECT_EQ(db.Scalar("SELECT count(*) FROM visitor.visitor_record"), "4");
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM visitor.visitor_record"), "305");
 }
 
 TEST(RawTo100OnServer, StoppedCopyResumesAfterTheLastCommittedRangeAndCopiesEachRowOnce) {
@@ -187,7 +227,24 @@ TEST(RawTo100OnServer, StoppedCopyResumesAfterTheLastCommittedRangeAndCopiesEach
     EXPECT_EQ(StatusRow(db), "2|0|20003|-");
     EXPECT_EQ(db.Scalar("SELECT count(*) FROM visitor.visitor_record"), "20002");
 
-    db.Exec("ALTER TABLE visitor.visitor_record DROP CONSTRAINT not_yet;");
+    // The next range's COMMIT is refused by a deferred constraint on one row:
+    // the pass fails with the server's error, and that range and its progress
+    // are not stored.
+    db.Exec("ALTER TABLE visitor.visitor_record DROP CONSTRAINT not_yet;"
+            "UPDATE rt_data.visitor_record SET object_guid = 'refused at commit' WHERE id = 32000;"
+            "CREATE FUNCTION visitor.refuse_row() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN"
+            " IF NEW.object_guid = 'refused at commit' THEN RAISE EXCEPTION 'visit record % refused', NEW.object_guid"
+            " USING ERRCODE = 'check_violation'; END IF; RETURN NULL; END $$;"
+            "CREATE CONSTRAINT TRIGGER refuse_row AFTER INSERT ON visitor.visitor_record DEFERRABLE INITIALLY"
+            " DEFERRED FOR EACH ROW EXECUTE FUNCTION visitor.refuse_row();");
+    SRecordsPass refused(db);
+    ASSERT_FALSE(refused.Run());
+    EXPECT_EQ(refused.nCode, db_layer::SqlStateToCode("23514"));
+    EXPECT_NE(refused.strText.find("visit record refused at commit refused"), std::string::npos) << refused.strText;
+    EXPECT_EQ(StatusRow(db), "2|0|30004|-");
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM visitor.visitor_record"), "30003");
+
+    db.Exec("DROP TRIGGER refuse_row ON visitor.visitor_record;");
     SRecordsPass resumed(db);
     ASSERT_TRUE(resumed.Run()) << resumed.strText;
     EXPECT_EQ(db.Scalar("SELECT count(*) FROM visitor.visitor_record"), "35000");

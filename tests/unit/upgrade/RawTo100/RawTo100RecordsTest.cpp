@@ -41,9 +41,13 @@ std::string Progress(int nSchedule, int nRate) {
            ", rate_progress = " + std::to_string(nRate) + " WHERE module_identity = 'visitor.s';";
 }
 
-std::string Range(int nFrom) {
+std::string Range(long long nFrom) {
     return "SELECT * FROM rt_data.visitor_record WHERE id between " + std::to_string(nFrom) + " and " +
            std::to_string(nFrom + 10000) + ";";
+}
+
+std::string NextId(long long nAfter) {
+    return "SELECT id FROM rt_data.visitor_record WHERE id > " + std::to_string(nAfter) + " ORDER BY id LIMIT 1;";
 }
 
 FakeRow Status(int nStatus, int nSchedule, int nRate) {
@@ -93,22 +97,34 @@ const std::string kCopy = "[UnifiedUpgradeComponent::CRawTo100::RecordsData2Dest
 const std::string kPass = "[UnifiedUpgradeComponent::CRawTo100::UpgradeCourse_Records]";
 const V kNothingToCopy = {kStatusQuery, kStartMarker, Progress(1, 0), kFinishedMarker};
 
-TEST(RawTo100Records, FirstRunCopiesEachNonEmptyRangeWithItsProgressInOneTransaction) {
+TEST(RawTo100Records, FirstRunCopiesEachNonEmptyRangeWithItsProgressAndSkipsEmptyOnesWithOneQuery) {
+    // Keys 5, 20007 and the largest int: an empty range asks for the next key
+    // once and the walk goes on at the range of its grid that holds it. The
+    // last range ends past the largest int, whose next start does not fit the
+    // status column: it stores the copy as complete instead.
+    const long long nTop = 30008 + (2147483647LL - 30008) / 10001 * 10001;
     SPass pass;
-    pass.read.OnRows(kMaxQuery, {One("max", "20010")})
+    pass.read.OnRows(kMaxQuery, {One("max", "2147483647")})
         .OnRows(kMinQuery, {One("min", "5")})
         .OnRows(Range(5), {Record("a"), Record("b")})
-        .OnRows(Range(20007), {Record("c")});
+        .OnRows(NextId(20006), {One("id", "20007")})
+        .OnRows(Range(20007), {Record("c")})
+        .OnRows(NextId(40008), {One("id", "2147483647")})
+        .OnRows(Range(nTop), {Record("d")});
     ASSERT_TRUE(pass.Run());
-    EXPECT_EQ(pass.read.Statements(), (V{kMaxQuery, kMinQuery, Range(5), Range(10006), Range(20007)}));
+    EXPECT_EQ(pass.read.Statements(), (V{kMaxQuery, kMinQuery, Range(5), Range(10006), NextId(20006), Range(20007),
+                                         Range(30008), NextId(40008), Range(nTop)}));
     const V expected = {Q(kStatusQuery), X(kStartMarker), "BEGIN", X(Insert("a")), X(Insert("b")),
                         X(Progress(0, 10006)), "COMMIT",
-                        // the empty range 10006..20006 writes nothing
-                        "BEGIN", X(Insert("c")), X(Progress(0, 30008)), "COMMIT", X(Progress(1, 0)),
-                        X(kFinishedMarker)};
+                        // an empty range writes nothing
+                        "BEGIN", X(Insert("c")), X(Progress(0, 30008)), "COMMIT",
+                        "BEGIN", X(Insert("d")), X(Progress(1, 0)), "COMMIT", X(Progress(1, 0)), X(kFinishedMarker)};
     EXPECT_EQ(pass.write.calls, expected);
-    EXPECT_EQ(pass.Lines(3),
-              (V{kCopy + "list data number: 0.", kCopy + "Get max relation id empty, plan number: 20007, max: 20010."}));
+    EXPECT_EQ(pass.Lines(3), (V{kCopy + "list data number: 0.",
+                                kCopy + "Get max relation id empty, plan number: 20007, max: 2147483647.",
+                                kCopy + "list data number: 0.",
+                                kCopy + "Get max relation id empty, plan number: " + std::to_string(nTop) +
+                                    ", max: 2147483647."}));
     EXPECT_EQ(pass.nCode, 0);
 }
 
@@ -233,7 +249,11 @@ TEST(RawTo100Records, FailuresInsideARangeRollItBackAndFailThePass) {
          {"BEGIN", X(Insert("a")), X(Insert("b")), "ROLLBACK"}},
         {Progress(0, 10006), false, {kMem + "Set upgrade status failed", kStepFailed},
          {"BEGIN", X(Insert("a")), X(Insert("b")), X(Progress(0, 10006)), "ROLLBACK"}},
+        {"COMMIT", false, {kMem + "Commit new data failed", kStepFailed},
+         {"BEGIN", X(Insert("a")), X(Insert("b")), X(Progress(0, 10006)), "COMMIT"}},
+        {"BEGIN", false, {kMem + "Begin transaction failed", kStepFailed}, {X(kStartMarker), "BEGIN"}},
         {Range(5), true, {kMem + "Query history data failed", kStepFailed}, {X(kStartMarker)}},
+        {NextId(10005), true, {kMem + "Query next data id failed", kStepFailed}, {X(kStartMarker)}},
         {Progress(1, 0), false,
          {kPass + "[CRawTo100::RecordsData2Destination_VisitorRecord] visitor.s step 1 mark status failed"},
          {"COMMIT", X(Progress(1, 0))}},
@@ -248,6 +268,8 @@ TEST(RawTo100Records, FailuresInsideARangeRollItBackAndFailThePass) {
         SPass pass;
         (c.bOnRead ? pass.read : pass.write).OnFail(c.strFailing, 71, "bad value");
         if (c.strFailing == kStepVerQuery) pass.write.OnRows(kStatusQuery, {Status(2, 0, 0)});
+        // An empty first range below the highest id asks for the next key.
+        if (c.strFailing == NextId(10005)) pass.read.OnRows(kMaxQuery, {One("max", "20000")}).OnRows(Range(5), {});
         pass.read.OnRows(kMaxQuery, {One("max", "9")})
             .OnRows(kMinQuery, {One("min", "5")})
             .OnRows(Range(5), {Record("a"), Record("b")});

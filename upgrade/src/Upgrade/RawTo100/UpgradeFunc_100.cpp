@@ -12,6 +12,7 @@
 #include "Qarn/Base/StringUtil.h"
 #include "Qarn/Base/TimeUtil.h"
 #include "Upgrade/LogPosition.h"
+#include "Upgrade/PassMarker.h"
 #include "Upgrade/RawTo100/VisitGroupRows.h"
 #include "Upgrade/ScriptFile.h"
 #include "Upgrade/SqlText.h"
@@ -63,6 +64,8 @@ const char* const kReachedVersionQuery =
 
 const char* const kRecordSourceTable = "rt_data.visitor_record";
 const char* const kRecordRangeQuery = "SELECT * FROM rt_data.visitor_record WHERE id between %d and %lld;";
+// No row, rather than a NULL that reads as 0, when no key follows.
+const char* const kNextRecordIdQuery = "SELECT id FROM rt_data.visitor_record WHERE id > %lld ORDER BY id LIMIT 1;";
 // Every value placeholder carries its own quotes (text) or none (numbers): NULL stays NULL.
 const char* const kRecordInsert =
     "INSERT INTO visitor.visitor_record(object_guid, visitor_id, interviewee_id, visit_reason, visit_reason_detail, "
@@ -92,6 +95,25 @@ std::string RowTimeText() {
     return CSqlText::Escape(Qarn::Base::TimeUtil::TimeT2StrUTCTimeStamp(static_cast<std::int64_t>(std::time(nullptr))));
 }
 
+// Moves llStartId on from an empty range: to the range of the walk's grid
+// (start + k * width) that holds the next key, or past llMaxId when no key up
+// to it follows. One query instead of one per empty range: a single outlier
+// key would otherwise cost up to 214,000 of them.
+bool SkipEmptyRanges(const DBAccessConnPtr& pRead, long long llMaxId, long long& llStartId) {
+    const long long llWidth = CRawTo100::kRangeWidth;
+    const long long llRangeEnd = llStartId + llWidth - 1;
+    // Unchanged (at or below the range end) when no row comes.
+    int nNextId = static_cast<int>(llStartId);
+    if (llRangeEnd < llMaxId &&
+        !pRead->ExecuteQuery(str_fmt(kNextRecordIdQuery, llRangeEnd), RowReaders::LastInt("id", nNextId)))
+        return false;
+    if (nNextId > llRangeEnd && nNextId <= llMaxId)
+        llStartId += (nNextId - llStartId) / llWidth * llWidth;
+    else
+        llStartId += ((llMaxId - llStartId) / llWidth + 1) * llWidth;
+    return true;
+}
+
 // A database without version may never have had visit records: no table (or
 // no schema) means nothing to copy, unlike any other failure of a query.
 bool IsMissingRelation(int nErrorCode) {
@@ -107,23 +129,28 @@ bool CRawTo100::UpgradeCourse_Config(int& nErrorCode, std::string& strErrorInfo,
     auto pWrite = std::make_shared<CDBAccessConn>(pSecondConn);
     const std::string strName = QualifiedName("UpgradeCourse_Config");
 
-    if (!ImportForeignTables(nErrorCode, strErrorInfo, dbParam, pWrite)) return false;
-    if (!UpdateVisitorALTable(nErrorCode, strErrorInfo, pRead, pWrite)) {
-        UPG_LOG(LOG_ERROR, "[%s] UpdateVisitorALTable failed.Error Code:%d, Error Info:%s.[%s(%d)]", strName.c_str(),
-                nErrorCode, strErrorInfo.c_str());
-        return false;
-    }
-    if (!UpdateVisitorGroupTable(nErrorCode, strErrorInfo, pRead, pWrite)) {
-        UPG_LOG(LOG_ERROR, "[%s] UpdateVisitorGroupTable failed.Error Code:%d, Error Info:%s.[%s(%d)]",
-                strName.c_str(), nErrorCode, strErrorInfo.c_str());
-        return false;
-    }
-    if (!UpdateVisitorGroupRelVisitorTable(nErrorCode, strErrorInfo, pRead, pWrite)) {
-        UPG_LOG(LOG_ERROR, "[%s] UpdateVisitorGroupRelVisitorTable failed.Error Code:%d, Error Info:%s.[%s(%d)]",
-                strName.c_str(), nErrorCode, strErrorInfo.c_str());
-        return false;
-    }
-    return true;
+    // The inserts below have no key to skip a row that is already there: the
+    // whole work commits with its mark, so a repeated pass does none of it again
+    // and a failed or killed one leaves nothing behind, the foreign server included.
+    return RunOnce(nErrorCode, strErrorInfo, CPassMarker::kConfiguration, "UpgradeCourse_Config", pWrite, [&] {
+        if (!ImportForeignTables(nErrorCode, strErrorInfo, dbParam, pWrite)) return false;
+        if (!UpdateVisitorALTable(nErrorCode, strErrorInfo, pRead, pWrite)) {
+            UPG_LOG(LOG_ERROR, "[%s] UpdateVisitorALTable failed.Error Code:%d, Error Info:%s.[%s(%d)]",
+                    strName.c_str(), nErrorCode, strErrorInfo.c_str());
+            return false;
+        }
+        if (!UpdateVisitorGroupTable(nErrorCode, strErrorInfo, pRead, pWrite)) {
+            UPG_LOG(LOG_ERROR, "[%s] UpdateVisitorGroupTable failed.Error Code:%d, Error Info:%s.[%s(%d)]",
+                    strName.c_str(), nErrorCode, strErrorInfo.c_str());
+            return false;
+        }
+        if (!UpdateVisitorGroupRelVisitorTable(nErrorCode, strErrorInfo, pRead, pWrite)) {
+            UPG_LOG(LOG_ERROR, "[%s] UpdateVisitorGroupRelVisitorTable failed.Error Code:%d, Error Info:%s.[%s(%d)]",
+                    strName.c_str(), nErrorCode, strErrorInfo.c_str());
+            return false;
+        }
+        return true;
+    });
 }
 
 bool CRawTo100::ImportForeignTables(int& nErrorCode, std::string& strErrorInfo, db_layer::DBParam dbParam,
@@ -323,10 +350,11 @@ bool CRawTo100::RecordsData2Destination_VisitorRecord(int& nErrorCode, std::stri
         return false;
     }
 
-    // 64-bit so that the last range near the largest int ends the loop.
+    // 64-bit: a range near the largest int ends past it instead of wrapping.
+    const long long llMaxId = nMaxId;
     long long llStartId = nStartId == 0 ? nMinId : nStartId;
     std::vector<stru_visitor_record> vecBatch;
-    while (llStartId <= nMaxId) {
+    while (llStartId <= llMaxId) {
         // The previous range's list was handed on; one allocation per range.
         vecBatch.clear();
         vecBatch.reserve(kRangeWidth);
@@ -336,14 +364,24 @@ bool CRawTo100::RecordsData2Destination_VisitorRecord(int& nErrorCode, std::stri
             return false;
         }
         if (vecBatch.empty()) {
-            llStartId += kRangeWidth;
+            if (!SkipEmptyRanges(pRead, llMaxId, llStartId)) {
+                pRead->GetLastError(nErrorCode, strErrorInfo);
+                UPG_LOG(LOG_ERROR, "[%s][CRawTo100::RecordsData2Destination_MEM] Query next data id failed[%s(%d)]",
+                        strName.c_str());
+                return false;
+            }
             UPG_LOG(LOG_INFO, "[%s]list data number: %d.[%s(%d)]", strName.c_str(), 0);
             UPG_LOG(LOG_INFO, "[%s]Get max relation id empty, plan number: %d, max: %d.[%s(%d)]", strName.c_str(),
                     static_cast<int>(std::min<long long>(llStartId, INT_MAX)), nMaxId);
             continue;
         }
 
-        pWrite->BeginTransaction();
+        if (!pWrite->BeginTransaction()) {
+            pWrite->GetLastError(nErrorCode, strErrorInfo);
+            UPG_LOG(LOG_ERROR, "[%s][CRawTo100::RecordsData2Destination_MEM] Begin transaction failed[%s(%d)]",
+                    strName.c_str());
+            return false;
+        }
         if (!WriteDateToVisitorRecord(nErrorCode, strErrorInfo, std::move(vecBatch), pWrite)) {
             pWrite->Rollback();
             UPG_LOG(LOG_ERROR, "[%s][CRawTo100::RecordsData2Destination_MEM] Insert new data failed[%s(%d)]",
@@ -352,15 +390,25 @@ bool CRawTo100::RecordsData2Destination_VisitorRecord(int& nErrorCode, std::stri
         }
         llStartId += kRangeWidth;
         // Stored in the range's own transaction: a stop between the commit and
-        // a separate progress update would copy the range again on resume.
-        if (!SetUpgradeProgress(nErrorCode, strErrorInfo, nSchedule,
-                                static_cast<int>(std::min<long long>(llStartId, INT_MAX)), pWrite)) {
+        // a separate progress update would copy the range again on resume. A
+        // next start past the largest int does not fit rate_progress, and no id
+        // lies beyond it: this range completes the copy, and says so instead.
+        const bool bLastPossible = llStartId > INT_MAX;
+        if (!SetUpgradeProgress(nErrorCode, strErrorInfo, bLastPossible ? nSchedule + 1 : nSchedule,
+                                bLastPossible ? 0 : static_cast<int>(llStartId), pWrite)) {
             pWrite->Rollback();
             UPG_LOG(LOG_ERROR, "[%s][CRawTo100::RecordsData2Destination_MEM] Set upgrade status failed[%s(%d)]",
                     strName.c_str());
             return false;
         }
-        pWrite->Commit();
+        // A refused COMMIT (a deferred constraint) ended the transaction: neither
+        // the rows nor the progress were stored, so a rerun starts at this range.
+        if (!pWrite->Commit()) {
+            pWrite->GetLastError(nErrorCode, strErrorInfo);
+            UPG_LOG(LOG_ERROR, "[%s][CRawTo100::RecordsData2Destination_MEM] Commit new data failed[%s(%d)]",
+                    strName.c_str());
+            return false;
+        }
     }
     return true;
 }

@@ -47,7 +47,8 @@ public:
 
     // Records pass, sub-step 1: copies the ranges from nStartId (0: the lowest
     // id) up to the highest id read at its start. Each range's rows and its
-    // resume position are committed together.
+    // resume position are committed together; a run of empty ranges costs one
+    // query for the next key.
     bool RecordsData2Destination_VisitorRecord(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pRead,
                                                DBAccessConnPtr pWrite, int nSchedule, int nStartId);
     bool QueryHistoryVisitorRecord(int& nErrorCode, std::string& strErrorInfo,
