@@ -6,13 +6,17 @@
 #include "HostConnections.h"
 #include "StatusRows.h"
 #include "StepTable.h"
+#include "db_layer/ErrorCodes.h"
 
 namespace VisitorUpgradeHost {
 
 namespace {
 
-// A wait that goes on is shown again after this long where no live line is drawn.
+// A wait that goes on is shown again after this long.
 constexpr long long kWaitRepeatSeconds = 10;
+
+// LOCK ... NOWAIT on a table someone holds.
+const int kLockNotAvailable = db_layer::SqlStateToCode("55P03");
 
 long long NowSeconds() {
     return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now().time_since_epoch())
@@ -182,17 +186,18 @@ std::string CProgressMonitor::StatusText(const std::string& strPass, const std::
 
 bool CProgressMonitor::ReadKeyRange(db_layer::CConnect& conn, const std::string& strTable) {
     // The table may be locked by the run or by others: take its read lock only
-    // if that needs no waiting, and try again at the next look otherwise.
-    if (!conn.BeginTransaction()) return false;
+    // if that needs no waiting, and try again at the next look otherwise. Any
+    // other failure (a statement timeout on a huge table) is not tried again.
+    m_strRange.clear();
+    if (!conn.BeginTransaction()) return true;
     const bool bRead = conn.Execute("LOCK TABLE " + strTable + " IN ACCESS SHARE MODE NOWAIT;") &&
                        conn.Query("SELECT min(id)::text AS lo, max(id)::text AS hi FROM " + strTable + ";") &&
                        !conn.IsEOF();
     if (bRead) m_strRange = conn.GetString("lo") + ".." + conn.GetString("hi");
-    if (!bRead || !conn.Commit()) {
-        conn.Rollback();
-        return false;
-    }
-    return true;
+    std::string strIgnored;
+    const bool bLocked = !bRead && conn.GetLastError(strIgnored) == kLockNotAvailable;
+    if (!bRead || !conn.Commit()) conn.Rollback();
+    return !bLocked;
 }
 
 }  // namespace VisitorUpgradeHost

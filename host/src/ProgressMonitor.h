@@ -59,6 +59,7 @@ private:
     void PollLocks(const std::string& strPass);
     std::string StatusText(const std::string& strPass, const std::string& strClass, std::string& strStepVer);
     db_layer::CConnect* ConnectionTo(const std::string& strConnInfo);
+    // False when the table was locked and the read should be tried at the next look.
     bool ReadKeyRange(db_layer::CConnect& conn, const std::string& strTable);
 
     CLogRouter& m_router;
