@@ -55,13 +55,10 @@ std::string CLockWatch::Holder(const SLockWait& wait) {
     std::string strHolder = wait.nHolderPid == 0 ? std::string("a prepared transaction")
                                                  : "server process " + std::to_string(wait.nHolderPid);
     std::string strDetail;
-    if (!wait.strHolderOption.empty()) strDetail = "this run's own " + wait.strHolderOption + " connection";
-    if (!wait.strHolderApp.empty()) {
-        strDetail += (strDetail.empty() ? "" : ", ") + std::string("application ") + CEscapedText::Of(wait.strHolderApp);
-    }
-    if (!wait.strHolderClient.empty()) {
-        strDetail += (strDetail.empty() ? "" : ", ") + std::string("client ") + CEscapedText::Of(wait.strHolderClient);
-    }
+    auto fnAdd = [&strDetail](const std::string& strPart) { strDetail += (strDetail.empty() ? "" : ", ") + strPart; };
+    if (!wait.strHolderOption.empty()) fnAdd("this run's own " + wait.strHolderOption + " connection");
+    if (!wait.strHolderApp.empty()) fnAdd("application " + CEscapedText::Of(wait.strHolderApp));
+    if (!wait.strHolderClient.empty()) fnAdd("client " + CEscapedText::Of(wait.strHolderClient));
     if (!strDetail.empty()) strHolder += " (" + strDetail + ")";
     if (wait.nMoreHolders > 0) strHolder += " and " + std::to_string(wait.nMoreHolders) + " more";
     return strHolder;

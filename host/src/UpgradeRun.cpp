@@ -52,9 +52,9 @@ bool CUpgradeRun::CheckChain(CPluginLibrary& plugin, int& nExitCode) {
     }
     const int nStart = CStepTable::FindStart(opt.from);
     if (nStart < 0) {
-        nExitCode = Fail(2, "no upgrade step starts at --from " + CEscapedText::Of(opt.strFrom) + ": the steps start at " +
-                                CStepTable::FromVersions() + " and end at " + CStepTable::LastVersion() +
-                                "; nothing was sent");
+        nExitCode = Fail(2, "no upgrade step starts at --from " + CEscapedText::Of(opt.strFrom) +
+                                ": the steps start at " + CStepTable::FromVersions() + " and end at " +
+                                CStepTable::LastVersion() + "; nothing was sent");
         return false;
     }
     m_nChainStart = nStart;
@@ -76,16 +76,15 @@ std::string CUpgradeRun::PassFailure(const std::string& strPass, bool bReportedS
 
     const std::string strLimit = m_options.nLockTimeoutMs > 0 ? "--lock-timeout " + m_options.strLockTimeout
                                                               : std::string("the server's lock_timeout");
+    const std::string strWentOn = bReportedSuccess ? "; the plug-in went on without that statement" : "";
     SLockWait wait;
     if (!monitor.LastWait(wait)) {
         return strLine + ": a lock wait exceeded " + strLimit + " before the monitor saw it (it looks every " +
-               std::to_string(CProgressMonitor::kIntervalMs) + " ms)" +
-               (bReportedSuccess ? "; the plug-in went on without that statement" : "") + "; " + strError;
+               std::to_string(CProgressMonitor::kIntervalMs) + " ms)" + strWentOn + "; " + strError;
     }
     return strLine + ": " + wait.strOption + " waited longer than " + strLimit + " for " + CLockWatch::What(wait) +
-           ", held by " + CLockWatch::Holder(wait) +
-           (bReportedSuccess ? "; the plug-in went on without that statement" : "") +
-           "; rerun the pass once it is released (" + strError + ")";
+           ", held by " + CLockWatch::Holder(wait) + strWentOn + "; rerun the pass once it is released (" +
+           strError + ")";
 }
 
 int CUpgradeRun::Execute() {
