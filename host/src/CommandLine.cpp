@@ -1,13 +1,52 @@
 #include "CommandLine.h"
 
+#include <libpq-fe.h>
+
 #include <CLI/CLI.hpp>
+#include <cstring>
 #include <iostream>
+
+#include "Duration.h"
+#include "EscapedText.h"
 
 namespace VisitorUpgradeHost {
 
 namespace {
 
 const std::vector<std::string> kPassNames = {"config", "records", "config-incr", "records-incr", "reset"};
+
+const char* const kPasswordHelp =
+    "Passwords: write none into --db1/--db2/--db3, where every local user can read it in the process list. "
+    "libpq takes the password from the environment variable PGPASSWORD, from the password file that PGPASSFILE "
+    "names, or from ~/.pgpass (lines host:port:database:user:password, the file readable by its owner only).";
+
+// True when libpq reads a non-empty password from the connection string (key=value or URI form).
+bool HasPassword(const std::string& strConnInfo) {
+    char* szError = nullptr;
+    PQconninfoOption* pOptions = PQconninfoParse(strConnInfo.c_str(), &szError);
+    if (szError != nullptr) PQfreemem(szError);
+    if (pOptions == nullptr) return false;
+    bool bFound = false;
+    for (const PQconninfoOption* pOption = pOptions; pOption->keyword != nullptr; ++pOption) {
+        bFound = bFound || (std::strcmp(pOption->keyword, "password") == 0 && pOption->val != nullptr &&
+                            pOption->val[0] != '\0');
+    }
+    PQconninfoFree(pOptions);
+    return bFound;
+}
+
+void WarnOfPassword(const std::string& strOption, const std::string& strConnInfo) {
+    if (!HasPassword(strConnInfo)) return;
+    std::cerr << "visitor-upgrade: warning: the password in " << strOption
+              << " can be read by every local user in the process list; give it by PGPASSWORD, PGPASSFILE or "
+                 "~/.pgpass instead (see --help)\n";
+}
+
+bool UsageError(const std::string& strLine, int& nExitCode) {
+    std::cerr << "visitor-upgrade: " << strLine << "\n";
+    nExitCode = 2;
+    return false;
+}
 
 }  // namespace
 
@@ -19,13 +58,18 @@ bool CCommandLine::Parse(int argc, char** argv, int& nExitCode) {
     CLI::App app{"Upgrades the database of the visitor module (visitor.s) through its upgrade plug-in.",
                  "visitor-upgrade"};
     app.require_subcommand(0, 1);
+    app.footer(kPasswordHelp);
 
     bool bVersion = false;
     app.add_flag("--version", bVersion, "Print the last version the plug-in produces and exit");
     app.add_option("--library", m_strVersionLibrary, "Plug-in asked by --version (default: beside the command)");
 
     CLI::App* pRun = app.add_subcommand("run", "Run upgrade passes from an installed version");
-    pRun->add_option("--from", m_run.strFrom, "Installed version, handed to the plug-in as typed")->required();
+    pRun->footer(kPasswordHelp);
+    pRun->add_option("--from", m_run.strFrom,
+                     "Installed version: three dot-separated decimal numbers (e.g. 1.15.0), handed to the plug-in "
+                     "as typed")
+        ->required();
     pRun->add_option("--pass", m_run.vecPasses, "Passes in order: config, records, config-incr, records-incr, reset")
         ->required()
         ->delimiter(',')
@@ -41,8 +85,12 @@ bool CCommandLine::Parse(int argc, char** argv, int& nExitCode) {
     pRun->add_option("--log-file", m_run.strLogFile, "Append the plug-in's log here (default: stderr)");
     pRun->add_option("--log-level", m_run.nLogLevel, "Lowest level logged: 3 info, 4 warning, 5 error")
         ->check(CLI::IsMember({3, 4, 5}));
+    pRun->add_option("--lock-timeout", m_run.strLockTimeout,
+                     "Fail the pass when one statement waits longer than this for a lock (e.g. 500ms, 3s, 2min; "
+                     "default: wait); a rerun resumes");
 
     CLI::App* pStatus = app.add_subcommand("status", "Print the module's rows of platform.module_version_status");
+    pStatus->footer(kPasswordHelp);
     pStatus->add_option("--db1", m_status.strDb1, "libpq connection string of the module database")->required();
 
     try {
@@ -73,13 +121,26 @@ bool CCommandLine::Parse(int argc, char** argv, int& nExitCode) {
         m_run.bHasDb3 = pDb3->count() > 0;
         for (const std::string& strPass : m_run.vecPasses) {
             if (NeedsThirdConnection(strPass) && !m_run.bHasDb3) {
-                std::cerr << "visitor-upgrade: pass " << strPass << " needs --db3 (the incremental database)\n";
-                nExitCode = 2;
-                return false;
+                return UsageError("pass " + strPass + " needs --db3 (the incremental database)", nExitCode);
             }
         }
+        if (!CVersionArgument::Parse(m_run.strFrom, m_run.from)) {
+            return UsageError("--from \"" + CEscapedText::Of(m_run.strFrom) + "\" is not a version: expected " +
+                                  CVersionArgument::kExpectedForm,
+                              nExitCode);
+        }
+        if (!m_run.strLockTimeout.empty() &&
+            !CDuration::ParseMilliseconds(m_run.strLockTimeout, m_run.nLockTimeoutMs)) {
+            return UsageError("--lock-timeout \"" + CEscapedText::Of(m_run.strLockTimeout) +
+                                  "\" is not a duration: expected " + CDuration::kExpectedForm,
+                              nExitCode);
+        }
+        WarnOfPassword("--db1", m_run.strDb1);
+        if (m_run.bHasDb2) WarnOfPassword("--db2", m_run.strDb2);
+        if (m_run.bHasDb3) WarnOfPassword("--db3", m_run.strDb3);
     } else if (*pStatus) {
         m_eCommand = ECommand::kStatus;
+        WarnOfPassword("--db1", m_status.strDb1);
     } else if (bVersion) {
         m_eCommand = ECommand::kVersion;
     } else {

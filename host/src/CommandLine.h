@@ -1,16 +1,21 @@
 // The command's interface: parses argv with CLI11 into the options of one
-// invocation. Owns nothing beyond the parsed values; a usage error is reported
-// as one line and the exit code the contract gives it (2), help as exit 0.
+// invocation and checks the values before anything is sent. Owns nothing
+// beyond the parsed values; a usage error is reported as one line and the exit
+// code the contract gives it (2), help as exit 0. A password written into a
+// connection string draws a warning; the invocation goes on.
 #pragma once
 #include <string>
 #include <vector>
+
+#include "VersionArgument.h"
 
 namespace VisitorUpgradeHost {
 
 enum class ECommand { kNone, kVersion, kRun, kStatus };
 
 struct SRunOptions {
-    std::string strFrom;
+    std::string strFrom;  // as typed: handed to the plug-in and stored as step_ver
+    CVersionArgument from;
     std::vector<std::string> vecPasses;
     std::string strDb1;
     std::string strDb2;  // empty: a second connection with db1's conninfo
@@ -21,6 +26,8 @@ struct SRunOptions {
     std::string strLibrary;  // empty: the plug-in beside the command
     std::string strLogFile;  // empty: stderr
     int nLogLevel = 3;
+    std::string strLockTimeout;   // as typed, for messages
+    long long nLockTimeoutMs = 0;  // 0: wait as long as it takes
 };
 
 struct SStatusOptions {

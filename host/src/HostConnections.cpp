@@ -31,4 +31,24 @@ bool CHostConnections::Open(const std::string& strDb1, const std::string& strDb2
     return true;
 }
 
+bool CHostConnections::Prepare(long long nLockTimeoutMs, std::string& strError) {
+    db_layer::CConnect* apConns[] = {m_pFirst.get(), m_pSecond.get(), m_pThird.get()};
+    const char* aszOptions[] = {"--db1", "--db2", "--db3"};
+    // Milliseconds as a number: nothing of the operator's text reaches the statement.
+    const std::string strSql = (nLockTimeoutMs > 0 ? "SET lock_timeout = " + std::to_string(nLockTimeoutMs) + "; "
+                                                   : std::string()) +
+                               "SELECT pg_backend_pid() AS pid;";
+    for (int i = 0; i < 3; ++i) {
+        if (apConns[i] == nullptr) continue;
+        if (!apConns[i]->Query(strSql) || apConns[i]->IsEOF()) {
+            std::string strReason;
+            apConns[i]->GetLastError(strReason);
+            strError = "cannot prepare the session of " + std::string(aszOptions[i]) + ": " + COneLine::Of(strReason);
+            return false;
+        }
+        m_anPids[i] = apConns[i]->GetInt("pid");
+    }
+    return true;
+}
+
 }  // namespace VisitorUpgradeHost

@@ -61,6 +61,10 @@ void CLogRouter::OnLine(int nLevel, const std::string& strLine) {
     const std::string strClass = StepClassOf(strLine);
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!strClass.empty()) m_strStepClass = strClass;
+    if (nLevel >= 4) {
+        m_dequeFailures.push_back(strLine);
+        if (m_dequeFailures.size() > kRecentFailures) m_dequeFailures.pop_front();
+    }
     if (nLevel < m_nMinLevel) return;
     if (m_bToFile) {
         m_file << strLine << '\n';
@@ -98,9 +102,15 @@ std::string CLogRouter::LastStepClass() const {
     return m_strStepClass;
 }
 
-void CLogRouter::ForgetStepClass() {
+std::vector<std::string> CLogRouter::RecentFailureLines() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return std::vector<std::string>(m_dequeFailures.begin(), m_dequeFailures.end());
+}
+
+void CLogRouter::ForgetPass() {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_strStepClass.clear();
+    m_dequeFailures.clear();
 }
 
 void CLogRouter::EraseLocked() {

@@ -1,6 +1,9 @@
 #include "StatusRows.h"
 
+#include <utility>
+
 #include "Qarn/Base/StringUtil.h"
+#include "EscapedText.h"
 #include "OneLine.h"
 
 namespace VisitorUpgradeHost {
@@ -74,9 +77,16 @@ bool CStatusRows::Read(db_layer::CConnect& conn, const std::string& strModule, s
 }
 
 std::string CStatusRows::Format(const SStatusRow& row) {
-    return "version_no=" + row.strVersionNo + " status=" + row.strStatus + " schedule=" + row.strSchedule +
-           " rate_progress=" + row.strRateProgress + " step_ver=" + row.strStepVer +
-           " install_time=" + row.strInstallTime + " achieve_time=" + row.strAchieveTime;
+    // Stored texts come from anyone who could write the table: escaped, a value
+    // can neither break the line nor add a field.
+    const std::pair<const char*, const std::string*> fields[] = {
+        {"version_no=", &row.strVersionNo},   {" status=", &row.strStatus},
+        {" schedule=", &row.strSchedule},     {" rate_progress=", &row.strRateProgress},
+        {" step_ver=", &row.strStepVer},      {" install_time=", &row.strInstallTime},
+        {" achieve_time=", &row.strAchieveTime}};
+    std::string strLine;
+    for (const auto& field : fields) strLine += field.first + CEscapedText::Of(*field.second);
+    return strLine;
 }
 
 }  // namespace VisitorUpgradeHost

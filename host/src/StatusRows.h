@@ -35,7 +35,8 @@ public:
     static bool Read(db_layer::CConnect& conn, const std::string& strModule, std::vector<SStatusRow>& vecRows,
                      std::string& strError);
 
-    // "version_no=... status=... schedule=... rate_progress=... step_ver=... install_time=... achieve_time=..."
+    // "version_no=... status=... schedule=... rate_progress=... step_ver=... install_time=... achieve_time=...",
+    // each value escaped (CEscapedText).
     static std::string Format(const SStatusRow& row);
 };
 

@@ -7,6 +7,7 @@
 #include <iostream>
 #include <memory>
 
+#include "EscapedText.h"
 #include "HostConnections.h"
 #include "LogRouter.h"
 #include "ModuleLock.h"
@@ -14,6 +15,8 @@
 #include "ProgressMonitor.h"
 #include "StatusRows.h"
 #include "OneLine.h"
+#include "StepTable.h"
+#include "db_layer/ErrorCodes.h"
 #include "db_layer/SequenceSerialSource.h"
 
 namespace VisitorUpgradeHost {
@@ -21,16 +24,68 @@ namespace VisitorUpgradeHost {
 namespace {
 
 constexpr const char* kModuleIdentity = "visitor.s";
+// The server ends a statement that waited longer than lock_timeout with SQLSTATE 55P03.
+const int kLockTimeoutCode = db_layer::SqlStateToCode("55P03");
 
 int Fail(int nExitCode, const std::string& strLine) {
     std::cerr << "visitor-upgrade: " << strLine << std::endl;
     return nExitCode;
 }
 
-
 }  // namespace
 
 CUpgradeRun::CUpgradeRun(SRunOptions options) : m_options(std::move(options)) {}
+
+bool CUpgradeRun::CheckChain(CPluginLibrary& plugin, int& nExitCode) {
+    const SRunOptions& opt = m_options;
+    bool bWalksChain = false;
+    for (const std::string& strPass : opt.vecPasses) bWalksChain = bWalksChain || strPass != "reset";
+    if (!bWalksChain) return true;
+
+    std::string strLast;
+    if (!plugin.ProvideLastVersion(strLast) || strLast != CStepTable::LastVersion()) {
+        // Another plug-in than this command was built with: the plug-in checks for itself.
+        std::cerr << "visitor-upgrade: warning: the plug-in upgrades to \"" << CEscapedText::Of(strLast)
+                  << "\", this command knows the steps to " << CStepTable::LastVersion()
+                  << ": --from and the delivered scripts are not checked before the run" << std::endl;
+        return true;
+    }
+    const int nStart = CStepTable::FindStart(opt.from);
+    if (nStart < 0) {
+        nExitCode = Fail(2, "no upgrade step starts at --from " + CEscapedText::Of(opt.strFrom) +
+                                ": the steps start at " + CStepTable::FromVersions() + " and end at " +
+                                CStepTable::LastVersion() + "; nothing was sent");
+        return false;
+    }
+    m_nChainStart = nStart;
+    return true;
+}
+
+std::string CUpgradeRun::PassFailure(const std::string& strPass, bool bReportedSuccess, int nCode,
+                                     const std::string& strText, const CLogRouter& router,
+                                     const CProgressMonitor& monitor) const {
+    std::string strLine = "pass " + strPass + " failed";
+    const CScriptCheck::SScript* pScript = m_scripts.FoundIn(router.RecentFailureLines(), router.LastStepClass());
+    if (pScript != nullptr) {
+        strLine += " in script " + pScript->strShownPath;
+        const int nLine = CScriptCheck::FailingLine(*pScript, strText);
+        if (nLine > 0) strLine += " at line " + std::to_string(nLine);
+    }
+    const std::string strError = "error " + std::to_string(nCode) + ": " + COneLine::Of(strText);
+    if (nCode != kLockTimeoutCode) return strLine + ": " + strError;
+
+    const std::string strLimit = m_options.nLockTimeoutMs > 0 ? "--lock-timeout " + m_options.strLockTimeout
+                                                              : std::string("the server's lock_timeout");
+    const std::string strWentOn = bReportedSuccess ? "; the plug-in went on without that statement" : "";
+    SLockWait wait;
+    if (!monitor.LastWait(wait)) {
+        return strLine + ": a lock wait exceeded " + strLimit + " before the monitor saw it (it looks every " +
+               std::to_string(CProgressMonitor::kIntervalMs) + " ms)" + strWentOn + "; " + strError;
+    }
+    return strLine + ": " + wait.strOption + " waited longer than " + strLimit + " for " + CLockWatch::What(wait) +
+           ", held by " + CLockWatch::Holder(wait) + strWentOn + "; rerun the pass once it is released (" +
+           strError + ")";
+}
 
 int CUpgradeRun::Execute() {
     const SRunOptions& opt = m_options;
@@ -40,6 +95,8 @@ int CUpgradeRun::Execute() {
     if (!plugin.Load(opt.strLibrary.empty() ? CPluginLibrary::DefaultPath() : opt.strLibrary, strError)) {
         return Fail(2, strError);
     }
+    int nExitCode = 0;
+    if (!CheckChain(plugin, nExitCode)) return nExitCode;
 
     // The log file is opened before changing directory, so a relative path means what the user typed.
     CLogRouter router(isatty(STDERR_FILENO) == 1, opt.nLogLevel);
@@ -49,7 +106,8 @@ int CUpgradeRun::Execute() {
 
     const std::string strDb2 = opt.bHasDb2 ? opt.strDb2 : opt.strDb1;
     CHostConnections conns;
-    if (!conns.Open(opt.strDb1, strDb2, opt.bHasDb3, opt.strDb3, strError)) {
+    if (!conns.Open(opt.strDb1, strDb2, opt.bHasDb3, opt.strDb3, strError) ||
+        !conns.Prepare(opt.nLockTimeoutMs, strError)) {
         return Fail(2, strError);
     }
 
@@ -64,6 +122,11 @@ int CUpgradeRun::Execute() {
                                "); not started");
         case CModuleLock::EResult::kFailed:
             return Fail(1, "cannot take the upgrade lock with --db1: " + COneLine::Of(strHolder));
+    }
+    // After every check that ends with exit 2, before the first write (the status rows).
+    if (m_nChainStart >= 0 &&
+        !m_scripts.Check(opt.strWorkdir, CStepTable::ScriptsNeeded(m_nChainStart, opt.vecPasses), strError)) {
+        return Fail(1, strError);
     }
 
     bool bIncremental = false;
@@ -96,6 +159,9 @@ int CUpgradeRun::Execute() {
 
     router.Attach();
     CProgressMonitor monitor(router, kModuleIdentity, strDb2, opt.bHasDb3 ? opt.strDb3 : std::string());
+    monitor.Watch("--db1", opt.strDb1, conns.FirstPid());
+    monitor.Watch("--db2", strDb2, conns.SecondPid());
+    if (conns.Third() != nullptr) monitor.Watch("--db3", opt.strDb3, conns.ThirdPid());
     monitor.Start();
 
     const db_layer::DBParam param = conns.Param();
@@ -122,13 +188,17 @@ int CUpgradeRun::Execute() {
         const double dSeconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         monitor.EndPass();
-        if (!bOk) {
+        int nCode = 0;
+        std::string strText;
+        plugin.GetLastError(nCode, strText);
+        // The plug-in goes on past a failed status marker; a marker that timed
+        // out on a lock left the pass incomplete. No earlier pass of this run
+        // can have left that code: it would have ended the run.
+        const bool bLockTimedOut = nCode == kLockTimeoutCode;
+        if (!bOk || bLockTimedOut) {
             monitor.Stop();
             router.Detach();
-            int nCode = 0;
-            std::string strText;
-            plugin.GetLastError(nCode, strText);
-            return Fail(1, "pass " + strPass + " failed: error " + std::to_string(nCode) + ": " + COneLine::Of(strText));
+            return Fail(1, PassFailure(strPass, bOk, nCode, strText, router, monitor));
         }
         char szSeconds[32];
         std::snprintf(szSeconds, sizeof(szSeconds), "%.2f", dSeconds);

@@ -1,14 +1,23 @@
-// One `visitor-upgrade run`: loads the plug-in, opens the connections, takes the
-// module lock, prepares the status rows and calls the passes in the order given,
-// stopping at the first that fails. Owns everything it opens for the run.
-// Exit codes: 0 every pass true, 1 a pass (or the status preparation) failed,
-// 2 usage, connection, plug-in or lock problems before anything ran.
+// One `visitor-upgrade run`: loads the plug-in, checks that a chain starts at
+// --from, opens the connections, takes the module lock, checks that every
+// delivered script the chain will read is there, prepares the status rows and
+// calls the passes in the order given, stopping at the first that fails. Owns everything
+// it opens for the run.
+// Exit codes: 0 every pass true; 1 a pass (or the status preparation) failed,
+// or a delivered script is missing, unreadable or empty (then nothing was
+// sent); 2 usage, version, connection, plug-in or lock problems before
+// anything was sent.
 #pragma once
 #include <string>
 
 #include "CommandLine.h"
+#include "ScriptCheck.h"
 
 namespace VisitorUpgradeHost {
+
+class CLogRouter;
+class CPluginLibrary;
+class CProgressMonitor;
 
 class CUpgradeRun {
 public:
@@ -16,7 +25,18 @@ public:
     int Execute();
 
 private:
+    // The version checks that need the plug-in but no database; nExitCode on false.
+    // Sets m_nChainStart when the plug-in is the one the step table describes.
+    bool CheckChain(CPluginLibrary& plugin, int& nExitCode);
+    // The one line of a failed pass: the script and its line where the failing
+    // statement was one, the table and holder where a lock wait timed out.
+    // bReportedSuccess: the plug-in returned true past a statement that timed out.
+    std::string PassFailure(const std::string& strPass, bool bReportedSuccess, int nCode, const std::string& strText,
+                            const CLogRouter& router, const CProgressMonitor& monitor) const;
+
     const SRunOptions m_options;
+    int m_nChainStart = -1;  // -1: the scripts are not checked
+    CScriptCheck m_scripts;
 };
 
 }  // namespace VisitorUpgradeHost

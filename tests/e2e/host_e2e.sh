@@ -84,10 +84,40 @@ usage_errors_exit_2_and_touch_no_database)
         [[ $(wc -l <"$WORK/err") -eq 1 ]] || fail "expected one stderr line for '$args'"
         expect_err '^visitor-upgrade: '
     done
+    # Versions are checked before anything is sent; the value is shown escaped, on one line.
+    for from in "" 1.12 1.10.0.1 $'1.15.0\nversion_no=forged' 1.4294967296.0 " 1.15.0" -1.0.0 \
+        "$(printf '0%.0s' {1..27})1.15.0" 1.4.0 1.16.0; do
+        host run --from "$from" --pass config --db1 "dbname=$db" --workdir "$ROOT/fixtures"
+        expect_rc 2 "--from '$from'"
+        [[ $(wc -l <"$WORK/err") -eq 1 ]] || fail "expected one stderr line for --from '$from'"
+        shown=${from//$'\n'/\\n}
+        shown=${shown// /\\x20}
+        if [[ $from == 1.4.0 || $from == 1.16.0 ]]; then
+            grep -Fxq "visitor-upgrade: no upgrade step starts at --from $from: the steps start at 0.0.0, 1.0.0, 1.3.0, 1.6.0, 1.7.0, 1.8.0, 1.9.0, 1.10.0, 1.11.0, 1.12.0, 1.13.0, 1.14.0, 1.15.0 and end at 1.16.0; nothing was sent" "$WORK/err" ||
+                fail "--from $from: the line differs"
+        else
+            grep -Fxq "visitor-upgrade: --from \"$shown\" is not a version: expected three dot-separated decimal numbers such as 1.15.0 (each at most 4294967295, 32 characters in all)" "$WORK/err" ||
+                fail "--from '$from': the line differs"
+        fi
+    done
+    host run --from 1.15.0 --pass config --db1 "dbname=$db" --lock-timeout 3
+    expect_rc 2 "--lock-timeout without unit"
+    expect_err '^visitor-upgrade: --lock-timeout "3" is not a duration: expected a whole number with a unit'
     [[ $(status_rows "$db") -eq 0 ]] || fail "a usage error wrote a status row"
     host run --help
     expect_rc 0 "run --help"
     grep -q -- '--db3' "$WORK/out" || fail "run --help does not describe --db3"
+    for word in PGPASSWORD PGPASSFILE '~/.pgpass' --lock-timeout; do
+        grep -qF -- "$word" "$WORK/out" || fail "run --help does not name $word"
+    done
+    # A password on the command line draws one warning that does not repeat it; the command goes on.
+    for conninfo in "dbname=$db password=hunter2" "postgresql://:hunter2@/$db"; do
+        host status --db1 "$conninfo"
+        expect_rc 0 "status with a password in '$conninfo'"
+        [[ $(wc -l <"$WORK/err") -eq 1 ]] || fail "expected one warning line for '$conninfo'"
+        expect_err '^visitor-upgrade: warning: the password in --db1 can be read by every local user in the process list; give it by PGPASSWORD, PGPASSFILE or ~/.pgpass instead'
+        ! grep -q hunter2 "$WORK/err" || fail "the warning repeats the password"
+    done
     ;;
 
 unreachable_database_exits_2_naming_the_connection)
@@ -143,11 +173,13 @@ run_from_1_15_0_applies_script_and_finished_marker)
 failing_script_exits_1_with_code_and_text)
     db=$(db_at_1_15_0)
     cp -r "$ROOT/fixtures/META_INFO" "$WORK/"
-    echo "SELECT * FROM visitor.no_such_table;" >"$WORK/META_INFO/visitor.s/runtime_script/db_init/update_V1.16.0/update.sql"
+    script=$WORK/META_INFO/visitor.s/runtime_script/db_init/update_V1.16.0/update.sql
+    printf 'SELECT 1;\n-- the next statement fails\nSELECT * FROM visitor.no_such_table;\n' >"$script"
     host run --from 1.15.0 --pass config,records --db1 "dbname=$db" --workdir "$WORK" --log-file "$WORK/upgrade.log"
     expect_rc 1 "failing script"
     [[ $(grep -c '^visitor-upgrade: pass ' "$WORK/err") -eq 1 ]] || fail "expected exactly one pass line"
-    expect_err '^visitor-upgrade: pass config failed: error [0-9-]+: .*no_such_table.*42P01'
+    grep -Eq "^visitor-upgrade: pass config failed in script ${script//./\\.} at line 3: error [0-9]+: relation \"visitor.no_such_table\" does not exist; at line 3 \(SQLSTATE 42P01\)$" "$WORK/err" ||
+        fail "the failure line does not name the script and its line"
     grep -q 'no_such_table' "$WORK/upgrade.log" || fail "the log file lacks the failed statement"
     # The records pass did not run: the finished marker is not there.
     [[ $(q "$db" "SELECT step_ver FROM platform.module_version_status WHERE module_identity = 'visitor.s'") == 1.15.0 ]] ||
@@ -185,14 +217,95 @@ second_host_refused_by_lock_and_killed_host_leaves_none)
 status_prints_one_line_per_row)
     db=$(db_at_1_15_0)
     q "$db" "INSERT INTO platform.module_version_status (module_identity, version_no, status, schedule, rate_progress,
-             step_ver) VALUES ('visitor.s', '1.0.0', 2, 0, 40005, '0.0.0'), ('other.module', '9.9.9', 1, -1, -1, '9.9.9')" >/dev/null
+             step_ver) VALUES ('visitor.s', '1.0.0', 2, 0, 40005, E'0.0.0\\nversion_no=9 x'),
+             ('other.module', '9.9.9', 1, -1, -1, '9.9.9')" >/dev/null
     host status --db1 "dbname=$db"
     expect_rc 0 status
     [[ $(wc -l <"$WORK/out") -eq 2 ]] || fail "expected the two rows of visitor.s: $(cat "$WORK/out")"
-    head -1 "$WORK/out" | grep -Eq '^version_no=1.0.0 status=2 schedule=0 rate_progress=40005 step_ver=0.0.0 install_time= achieve_time=$' ||
+    # A stored newline or blank is shown escaped: no forged line, no forged field.
+    head -1 "$WORK/out" | grep -Fxq 'version_no=1.0.0 status=2 schedule=0 rate_progress=40005 step_ver=0.0.0\nversion_no=9\x20x install_time= achieve_time=' ||
         fail "first line: $(head -1 "$WORK/out")"
     tail -1 "$WORK/out" | grep -Eq '^version_no=1.12.0 status=1 schedule=-1 rate_progress=-1 step_ver=1.15.0 install_time=[0-9-]+T[0-9:]+ achieve_time=[0-9-]+T[0-9:]+$' ||
         fail "second line: $(tail -1 "$WORK/out")"
+    ;;
+
+missing_or_empty_script_exits_1_and_writes_nothing)
+    db=$(db_at_1_15_0)
+    q "$db" "DELETE FROM platform.module_version_status" >/dev/null
+    cp -r "$ROOT/fixtures/META_INFO" "$WORK/"
+    scripts=$WORK/META_INFO/visitor.s/runtime_script/db_init
+    mv "$scripts/update_V1.16.0/update.sql" "$WORK/update_V1.16.0.sql"
+    : >"$scripts/update_V2.0/FDW_Drop_Tables.sql"
+    rm "$scripts/update_V1.14.0/init_data.sql"
+    # One script of each kind: a step's own, the base step's second, the second of a step with two.
+    for args in "1.15.0 config,records|update_V1.16.0/update.sql is missing (and no update.data" \
+        "0.0.0 config|update_V2.0/FDW_Drop_Tables.sql is empty (and no FDW_Drop_Tables.data" \
+        "1.13.0 config|update_V1.14.0/init_data.sql is missing (and no init_data.data"; do
+        read -r from passes <<<"${args%%|*}"
+        host run --from "$from" --pass "$passes" --db1 "dbname=$db" --workdir "$WORK"
+        expect_rc 1 "--from $from with a missing or empty script"
+        [[ $(wc -l <"$WORK/err") -eq 1 ]] || fail "expected one stderr line (--from $from)"
+        grep -Fq "visitor-upgrade: delivered script $scripts/${args#*|} with text beside it); nothing was sent" "$WORK/err" ||
+            fail "--from $from: the line does not name the script"
+    done
+    [[ $(status_rows "$db") -eq 0 ]] || fail "a run stopped by a missing script wrote a status row"
+    [[ $(q "$db" "SELECT to_regclass('visitor.module_schema_info') IS NULL") == t ]] || fail "a script ran"
+    # A ".data" file with text stands in for a missing or empty script, as the plug-in reads it.
+    : >"$scripts/update_V1.16.0/update.sql"
+    mv "$WORK/update_V1.16.0.sql" "$scripts/update_V1.16.0/update.data"
+    host run --from 1.15.0 --pass config,records --db1 "dbname=$db" --workdir "$WORK"
+    expect_rc 0 "run with update.data beside an empty update.sql"
+    [[ $(q "$db" "SELECT value FROM visitor.module_schema_info WHERE key = 'schema_version'") == 1.16.0 ]] ||
+        fail "the update.data script did not run"
+    ;;
+
+lock_wait_shown_bounded_by_lock_timeout_and_resumed)
+    db=e2e_lock_$$
+    DBS+=("$db")
+    VSU_BIN=$BIN "$ROOT/fixtures/build-at" 0.0.0 --db "$db" --scale 300 >"$WORK/build.out" 2>&1 ||
+        { cat "$WORK/build.out"; fail "build-at 0.0.0"; }
+    host run --from 0.0.0 --pass config --db1 "dbname=$db" --workdir "$ROOT/fixtures" --log-file "$WORK/upgrade.log"
+    expect_rc 0 "config pass from 0.0.0"
+    # Another session holds the visit records' table, as a long report or a forgotten transaction would.
+    PGAPPNAME=e2e-lock-holder psql -X -q -d "$db" -c "BEGIN" -c "LOCK TABLE rt_data.visitor_record" \
+        -c "SELECT pg_sleep(120)" >/dev/null 2>&1 &
+    holder_client=$!
+    locked() { q "$db" "SELECT pid FROM pg_locks WHERE relation = 'rt_data.visitor_record'::regclass AND granted = $1
+                        AND mode = 'AccessExclusiveLock'"; }
+    holder=""
+    for _ in $(seq 1 100); do holder=$(locked true) && [[ -n $holder ]] && break; sleep 0.1; done
+    [[ -n $holder ]] || fail "the holding session did not take its lock"
+    started=$(date +%s%N)
+    "$HOST" run --from 0.0.0 --pass records --db1 "dbname=$db" --workdir "$ROOT/fixtures" --lock-timeout 3s \
+        --log-file "$WORK/upgrade.log" >"$WORK/out" 2>"$WORK/err" &
+    run=$!
+    waiting="" shown=""
+    while kill -0 "$run" 2>/dev/null; do
+        [[ -z $waiting && $(q "$db" "SELECT count(*) FROM pg_locks WHERE NOT granted
+                                     AND relation = 'rt_data.visitor_record'::regclass") -gt 0 ]] && waiting=$(date +%s%N)
+        [[ -n $waiting && -z $shown ]] && grep -q 'waited .* for a lock on rt_data.visitor_record' "$WORK/err" && shown=$(date +%s%N)
+        sleep 0.05
+    done
+    RC=0
+    wait "$run" || RC=$?
+    ended=$(date +%s%N)
+    [[ -n $waiting ]] || fail "the records pass never waited for the lock"
+    [[ -n $shown ]] || fail "the wait was not shown while it lasted"
+    ((shown - waiting <= 2000000000)) || fail "the wait was shown $(((shown - waiting) / 1000000)) ms after it began"
+    holder_text="held by server process $holder \\(application e2e-lock-holder, client local\\)"
+    expect_err "^visitor-upgrade: records: --db[12] has waited [0-9]+s for a lock on rt_data.visitor_record, $holder_text$"
+    expect_rc 1 "records pass with --lock-timeout 3s"
+    ((ended - started >= 3000000000)) || fail "the pass gave up before the lock timeout"
+    expect_err "^visitor-upgrade: pass records failed: --db[12] waited longer than --lock-timeout 3s for a lock on rt_data.visitor_record, $holder_text; rerun the pass once it is released \\(error [0-9]+: .*55P03\\)\\)$"
+    [[ $(grep -c '^visitor-upgrade: pass ' "$WORK/err") -eq 1 ]] || fail "expected exactly one pass line"
+    # Released, the rerun copies every visit record exactly once.
+    q "$db" "SELECT pg_terminate_backend($holder)" >/dev/null
+    wait "$holder_client" 2>/dev/null
+    host run --from 0.0.0 --pass records --db1 "dbname=$db" --workdir "$ROOT/fixtures" --lock-timeout 3s \
+        --log-file "$WORK/upgrade.log"
+    expect_rc 0 "records pass after the lock was released"
+    [[ $(q "$db" "SELECT count(*) FROM visitor.visitor_record WHERE id < 2000000000") -eq 300 ]] ||
+        fail "the visit records were not copied exactly once"
     ;;
 
 reference_database_built_at_1_15_0_through_the_chain)
