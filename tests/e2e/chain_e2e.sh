@@ -299,10 +299,10 @@ start_versions_without_step_fail)
     before=$(q "$db" "SELECT step_ver || status FROM platform.module_version_status")
     for start in 1.4.0 1.16.0; do
         host run --from "$start" --pass config,records --db1 "dbname=$db" --workdir "$ROOT/fixtures"
-        [[ $RC -eq 1 ]] || fail "--from $start exited $RC, expected 1"
-        [[ $(grep -c '^visitor-upgrade: pass ' "$WORK/err") -eq 1 ]] || fail "--from $start: expected one pass line"
-        grep -Fxq "visitor-upgrade: pass config failed: error 1: Not Support Upgrade! From DB Version:[$start], To DB Version:[1.16.0]" \
-            "$WORK/err" || fail "--from $start: the failure line differs"
+        [[ $RC -eq 2 ]] || fail "--from $start exited $RC, expected 2 (refused before anything is sent)"
+        grep -Fq "visitor-upgrade: no upgrade step starts at --from $start: " "$WORK/err" ||
+            fail "--from $start: the refusal line differs"
+        ! grep -q '^visitor-upgrade: pass ' "$WORK/err" || fail "--from $start: a pass ran"
     done
     expect "$db" "status row after the refused runs" "SELECT step_ver || status FROM platform.module_version_status" "$before"
     expect "$db" "script of the last step" "SELECT to_regclass('visitor.module_schema_info') IS NULL" t

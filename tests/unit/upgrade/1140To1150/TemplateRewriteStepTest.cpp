@@ -142,7 +142,9 @@ TEST_F(TemplateRewriteStep, EachFailureStopsThePassWithItsLines) {
                                     : m_step.UpgradeCourse_Config(nCode, strText, &m_first, &conn,
                                                                   db_layer::DBParam()));
         // The bracketed work of the failed pass is taken back; the rewrite of moved templates has none.
-        if (!c.bOnSecond) EXPECT_EQ(conn.calls.back(), "ROLLBACK");
+        if (!c.bOnSecond) {
+            EXPECT_EQ(conn.calls.back(), "ROLLBACK");
+        }
         EXPECT_EQ(nCode, 6);
         EXPECT_EQ(strText, "bad");
         EXPECT_EQ(conn.Statements().back(), c.strFailing);
