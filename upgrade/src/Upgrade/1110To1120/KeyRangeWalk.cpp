@@ -45,7 +45,8 @@ bool CKeyRangeWalk::QueryNextKey(int& nErrorCode, std::string& strErrorInfo, lon
     const std::string strSql = Qarn::Base::StringUtil::str_fmt(kSelectNextKey, m_settings.szTable, llAbove);
     // Read as text: a key beyond 32 bits lies past max and ends the walk, it is no failure.
     if (m_settings.pRangeConn->ExecuteQuery(strSql, [&llNextKey](db_layer::CConnect& conn) {
-            if (!conn.IsEOF() && !conn.IsNull("min")) llNextKey = std::strtoll(conn.GetString("min").c_str(), nullptr, 10);
+            if (!conn.IsEOF() && !conn.IsNull("min"))
+                llNextKey = std::strtoll(conn.GetString("min").c_str(), nullptr, 10);
         }))
         return true;
     m_settings.pRangeConn->GetLastError(nErrorCode, strErrorInfo);

@@ -117,6 +117,9 @@ const char* const kSoftDeleteReviewProcesses =
 // the third's), and the soft deletion of the incremental records pass there.
 const char* const kIncrementalCheckPoints = "incremental_check_point_rebuild";
 const char* const kReviewSoftDeletion = "incremental_review_soft_deletion";
+// The review keys of one incremental batch, marked in its transaction on the
+// database the batch writes: "<prefix><first key> <last key>".
+const char* const kReviewRangePrefix = "incremental_reviews_converted ";
 
 const char* const kStatusFailed = "[%s][C1110ToC1120::UpgradeCourse_Records] Query status info failed[%s(%d)]";
 const char* const kPassStart = "[%s][C1110ToC1120::UpgradeCourse_Records] UpgradeCourse_Records start![%s(%d)]";
@@ -221,11 +224,6 @@ bool TakesOverFlowNumber(const stru_appoint_record& record) {
     return record.row_status_implicit_upgrade == 2 || record.row_status_implicit_upgrade == 3;
 }
 
-// Review keys of one incremental batch, marked in its transaction on the
-// database the batch writes: "incremental_reviews_converted <from> <to>".
-const char* const kReviewRangeMark = "incremental_reviews_converted %d %lld";
-const char* const kReviewRangePrefix = "incremental_reviews_converted ";
-
 // Key ranges [from, to] of the marks, by their first key.
 std::map<long long, long long> ConvertedReviewRanges(const std::set<std::string>& setMarks) {
     std::map<long long, long long> mapRanges;
@@ -274,14 +272,16 @@ bool C1110ToC1120::UpgradeCourse_Config(int& nErrorCode, std::string& strErrorIn
     const auto fnWork = [&](const std::set<std::string>& setDone) {
         const bool bRebuilt = setDone.count(CPassMarker::kCheckPoints) > 0;
         const bool bInverted = setDone.count(CPassMarker::kSelfAppointFlags) > 0;
-        if (!bRebuilt && !bInverted && !RunStepScript(nErrorCode, strErrorInfo, dbParam, pSecond, "UpgradeCourse_Config"))
+        if (!bRebuilt && !bInverted &&
+            !RunStepScript(nErrorCode, strErrorInfo, dbParam, pSecond, "UpgradeCourse_Config"))
             return false;
         if (bRebuilt)
             UPG_LOG(LOG_INFO, "[%s]check points of %s were rebuilt by an earlier run and are left as they are[%s(%d)]",
                     strName.c_str(), Literals().szToVersion);
         if (bInverted)
             UPG_LOG(LOG_INFO,
-                    "[%s]self-appointment checks of %s were inverted by an earlier run and are left as they are[%s(%d)]",
+                    "[%s]self-appointment checks of %s were inverted by an earlier run and are left as they "
+                    "are[%s(%d)]",
                     strName.c_str(), Literals().szToVersion);
         if ((!bRebuilt && !UpgradeCourse_Config_CheakPoint(nErrorCode, strErrorInfo, dbParam, pSecond)) ||
             (!bInverted && !UpdateSelfAppointInfo(nErrorCode, strErrorInfo, dbParam, pSecond))) {
@@ -752,7 +752,8 @@ bool C1110ToC1120::CheckPointsRebuiltInSharedDatabase(int& nErrorCode, std::stri
         return false;
     if (!firstDb.SameAs(secondDb)) return true;
     // An earlier build marked the rebuild alone.
-    bLeave = setSecondMarks.count(CPassMarker::kConfiguration) > 0 || setSecondMarks.count(CPassMarker::kCheckPoints) > 0;
+    bLeave = setSecondMarks.count(CPassMarker::kConfiguration) > 0 ||
+             setSecondMarks.count(CPassMarker::kCheckPoints) > 0;
     if (bLeave)
         UPG_LOG(LOG_INFO,
                 "[%s]first and second connection reach one database, %s, whose check points the configuration pass "
@@ -851,8 +852,8 @@ bool C1110ToC1120::IncreUpgrade_Record_UpgradeVisitorReviewRecord(int& nErrorCod
             return InRanges(mapConverted, row.id);
         };
     table.fnConvert = [&](const std::vector<stru_appoint_review_record>& vecBatch, int nStartKey) {
-        const std::string strMark =
-            str_fmt(kReviewRangeMark, nStartKey, static_cast<long long>(nStartKey) + CKeyRangeWalk::kBatchWidth);
+        const std::string strMark = kReviewRangePrefix + std::to_string(nStartKey) + " " +
+                                    std::to_string(static_cast<long long>(nStartKey) + CKeyRangeWalk::kBatchWidth);
         return InsertAppointReviewRecord(nErrorCode, strErrorInfo, vecBatch, pSecond) &&
                marker.Write(nErrorCode, strErrorInfo, strMark.c_str(), pSecond);
     };
