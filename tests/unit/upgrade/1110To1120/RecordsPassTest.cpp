@@ -438,18 +438,13 @@ const std::string kSoftDeletionMark = "incremental_review_soft_deletion";
 // First: status and review 5 (already linked once); third: appointments 1, 2
 // and 3 marked 2, 3 and 1; second: the flow number of appointment 1, draws.
 struct SIncrementalRun : SRun {
-    // A failure given here is scripted before the rows, so it wins. bRerun: a
-    // run that completed before left appointment 3 its flow number and marks.
-    explicit SIncrementalRun(int nFailConn = -1, const std::string& strFail = "", bool bRerun = false) {
+    // A failure given here is scripted before the rows, so it wins.
+    explicit SIncrementalRun(int nFailConn = -1, const std::string& strFail = "") {
         CFakeConnect* conns[] = {&first, &second, &third};
         if (nFailConn >= 0) conns[nFailConn]->OnFail(strFail, 77, "boom", true);
-        const auto Marked = [bRerun](int nId, int nMarker) {
-            const Opt flow = bRerun && nMarker == 1 ? Opt("202403171000057") : std::nullopt;
-            return Appointment(nId, "2024-03-17 10:00:00.5", "2024-03-18 10:00:00.5", flow, nMarker);
+        const auto Marked = [](int nId, int nMarker) {
+            return Appointment(nId, "2024-03-17 10:00:00.5", "2024-03-18 10:00:00.5", std::nullopt, nMarker);
         };
-        if (bRerun)
-            second.OnRows(approval_test::kSelectMarks, {{{"pass_part", kSoftDeletionMark}},
-                                                        {{"pass_part", "incremental_reviews_converted 5 105"}}});
         first.OnRows(kStatus, {{{"status", "1"}, {"schedule", "2"}, {"rate_progress", "0"}}})
             .OnRows(kMaxReview, {{{"max", "5"}}})
             .OnRows(kMinReview, {{{"min", "5"}}})
@@ -484,11 +479,9 @@ TEST(ApprovalIncrementalPass, NullConnectionsFailAtOnceWithoutTouchingTheError) 
     EXPECT_TRUE(a->calls.empty() && b->calls.empty() && c->calls.empty());
 }
 
-const std::string kTakeOverText =
-    "UPDATE visitor.visitor_appoint_record SET appoint_approval_flow_id = '2024010177' WHERE id = 1;"
-    "UPDATE visitor.visitor_appoint_record SET appoint_approval_flow_id = '' WHERE id = 2;";
 const std::string kIncrementalAppointText =
-    kTakeOverText +
+    "UPDATE visitor.visitor_appoint_record SET appoint_approval_flow_id = '2024010177' WHERE id = 1;"
+    "UPDATE visitor.visitor_appoint_record SET appoint_approval_flow_id = '' WHERE id = 2;"
     "UPDATE visitor.visitor_appoint_record SET appoint_approval_flow_id = '202403171000057',submit_person_type = "
     "0 , submit_person_id = 1 WHERE id = 3;"
     "INSERT INTO officeworkflow.approve_process(id, process_num,process_type, applicant_id, approve_flow_id, "
@@ -536,20 +529,6 @@ TEST(ApprovalIncrementalPass, RecordsTakeOverMarkedFlowNumbersAndReconvertReview
                                        "UpgradeCourse_Records end!";
     EXPECT_EQ(Lines(run.capture, 3), (V{strEnd, strEnd}));
     EXPECT_TRUE(run.third.StatementsContaining("achieve_time").empty());
-}
-
-TEST(ApprovalIncrementalPass, RecordsRerunConvertsNothingTheFirstRunCommitted) {
-    SIncrementalRun run(-1, "", true);
-    ASSERT_TRUE(run.Run());
-    // Appointment 3 keeps its process; 1 and 2 take over the same flow numbers again, adding nothing.
-    EXPECT_EQ(run.third.StatementsContaining("UPDATE visitor.visitor_appoint_record"), V{kTakeOverText});
-    // Neither the soft deletion nor review 5, whose range is marked, again.
-    EXPECT_EQ(Calls(run.second), (V{Q(ById(1)), Q(ById(2)), X(approval_test::kCreateMarks),
-                                    Q(approval_test::kSelectMarks), X(approval_test::kCreateMarks),
-                                    Q(approval_test::kSelectMarks)}));
-    EXPECT_EQ(Lines(run.capture, 3)[1], kName + "IncreUpgrade_Record_UpgradeVisitorReviewRecord]1.12.0 "
-                                                "incremental_review_soft_deletion was done before on this database, "
-                                                "not done again.");
 }
 
 TEST(ApprovalIncrementalPass, EachFailureReportsItsLinesAndStops) {
