@@ -57,6 +57,13 @@ bool CPassMarker::Fail(int& nErrorCode, std::string& strErrorInfo, const char* s
 
 bool CPassMarker::RunOnce(int& nErrorCode, std::string& strErrorInfo, const char* szPart, DBAccessConnPtr pConn,
                           const std::function<bool()>& fnWork) {
+    return RunOnceWithMarks(nErrorCode, strErrorInfo, szPart, pConn,
+                            [&fnWork](const std::set<std::string>&) { return fnWork(); });
+}
+
+bool CPassMarker::RunOnceWithMarks(int& nErrorCode, std::string& strErrorInfo, const char* szPart,
+                                   DBAccessConnPtr pConn,
+                                   const std::function<bool(const std::set<std::string>&)>& fnWork) {
     std::set<std::string> setDone;
     if (!Read(nErrorCode, strErrorInfo, setDone, pConn)) return false;
     if (setDone.count(szPart) > 0) {
@@ -65,7 +72,7 @@ bool CPassMarker::RunOnce(int& nErrorCode, std::string& strErrorInfo, const char
         return true;
     }
     if (!pConn->BeginTransaction()) return Fail(nErrorCode, strErrorInfo, "Begin transaction", szPart, pConn);
-    if (!fnWork() || !Write(nErrorCode, strErrorInfo, szPart, pConn)) {
+    if (!fnWork(setDone) || !Write(nErrorCode, strErrorInfo, szPart, pConn)) {
         // A failed rollback changes nothing: the server ends the transaction with the connection.
         pConn->Rollback();
         return false;

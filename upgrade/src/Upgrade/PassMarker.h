@@ -36,6 +36,10 @@ public:
     // not at all.
     bool RunOnce(int& nErrorCode, std::string& strErrorInfo, const char* szPart, DBAccessConnPtr pConn,
                  const std::function<bool()>& fnWork);
+    // The same, handing fnWork the step's marks as read, for work whose parts
+    // an earlier run may have marked under other names.
+    bool RunOnceWithMarks(int& nErrorCode, std::string& strErrorInfo, const char* szPart, DBAccessConnPtr pConn,
+                          const std::function<bool(const std::set<std::string>&)>& fnWork);
 
 private:
     // Copies the wrapper's failure and logs "<what> failed" at level 5.

@@ -14,6 +14,9 @@
 
 using namespace UnifiedUpgradeComponent;
 using approval_test::Calls;
+using approval_test::kCreateMarks;
+using approval_test::kSelectMarks;
+using approval_test::Mark;
 using approval_test::Lines;
 using vsu_test::CFakeConnect;
 using vsu_test::FakeRow;
@@ -25,14 +28,6 @@ std::string Q(const std::string& strSql) { return "QUERY " + strSql; }
 std::string X(const std::string& strSql) { return "EXEC " + strSql; }
 
 const std::string kScript = "CREATE TABLE visitor.approval_ready(id int);";
-const std::string kCreateMarks =
-    "CREATE TABLE IF NOT EXISTS visitor.module_upgrade_marker(step_ver varchar(16) NOT NULL, pass_part varchar(64) "
-    "NOT NULL, done_time timestamp NOT NULL, PRIMARY KEY (step_ver, pass_part));";
-const std::string kSelectMarks = "SELECT pass_part FROM visitor.module_upgrade_marker WHERE step_ver = '1.12.0';";
-std::string Mark(const std::string& strPart) {
-    return "INSERT INTO visitor.module_upgrade_marker(step_ver, pass_part, done_time) VALUES ('1.12.0', '" + strPart +
-           "', clock_timestamp());";
-}
 const std::string kPoints =
     "SELECT l.element_id, r.resource_id FROM visitor.visit_checkout_point l, platform.element r WHERE l.is_deleted = "
     "0 and l.element_id = r.id ; ";
@@ -68,6 +63,10 @@ const std::string kSoftDelete =
 const std::string kRebuildText = kSoftDelete + CheckPointRow(500, 10, 7, 8) + CheckPointRow(501, 10, 8, 8) +
                                  CheckPointRow(502, 10, 30, 9) + CheckPointRow(503, 11, 0, 6);
 const V kMarksRead = {X(kCreateMarks), Q(kSelectMarks)};
+V Joined(V vecHead, const V& vecTail) {
+    vecHead.insert(vecHead.end(), vecTail.begin(), vecTail.end());
+    return vecHead;
+}
 
 // Element 10 is a door (resource 100) with two readers and one related
 // component; element 11 is neither; users 1 and 2 have checks off, 3 on.
@@ -102,15 +101,14 @@ struct SRun {
     }
 };
 
-TEST(ApprovalConfigPass, FirstRunRebuildsCheckPointsAndInvertsChecksInOrderWithMarks) {
+TEST(ApprovalConfigPass, FirstRunSendsScriptRebuildAndInversionInOrderInOneTransactionWithTheMark) {
     SRun run;
     ScriptDatabase(run.second);
     ASSERT_TRUE(run.Config());
-    const V expected = {X(kScript), X(kCreateMarks), Q(kSelectMarks), "BEGIN", Q(kPoints), Q(Readers(100)),
+    const V expected = {X(kCreateMarks), Q(kSelectMarks), "BEGIN", X(kScript), Q(kPoints), Q(Readers(100)),
                         Q(Components(10)), Q(Readers(101)), Q(Components(11)), Q(kNextId), Q(kNextId), Q(kNextId),
-                        Q(kNextId), X(kRebuildText), X(Mark("check_point_rebuild")), "COMMIT", "BEGIN",
-                        Q(kChecksOff), Q(kChecksOn), X(SetChecks(1, "1,2")), X(SetChecks(0, "3")),
-                        X(Mark("self_appoint_check_inversion")), "COMMIT"};
+                        Q(kNextId), X(kRebuildText), Q(kChecksOff), Q(kChecksOn), X(SetChecks(1, "1,2")),
+                        X(SetChecks(0, "3")), X(Mark("configuration")), "COMMIT"};
     EXPECT_EQ(Calls(run.second), expected);
     EXPECT_TRUE(run.first.calls.empty());
     EXPECT_TRUE(run.capture.Messages(5).empty());
@@ -127,30 +125,34 @@ TEST(ApprovalConfigPass, FirstRunRebuildsCheckPointsAndInvertsChecksInOrderWithM
 TEST(ApprovalConfigPass, NoLiveCheckPointAndNoSettingsSendOnlyTheSoftDeletion) {
     SRun run;
     ASSERT_TRUE(run.Config());
-    EXPECT_EQ(Calls(run.second), (V{X(kScript), X(kCreateMarks), Q(kSelectMarks), "BEGIN", Q(kPoints), X(kSoftDelete),
-                                    X(Mark("check_point_rebuild")), "COMMIT", "BEGIN", Q(kChecksOff), Q(kChecksOn),
-                                    X(Mark("self_appoint_check_inversion")), "COMMIT"}));
+    const V texts = run.second.StatementsContaining("visit_checkout_point SET");
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(approval_test::WithoutNow(texts[0]), kSoftDelete);
+    EXPECT_TRUE(run.second.StatementsContaining("UPDATE visitor.self_appoint_setting").empty());
 }
 
-TEST(ApprovalConfigPass, RepeatedPassLeavesMarkedPartsAsTheFirstRunLeftThem) {
-    const V kHead = {X(kScript), X(kCreateMarks), Q(kSelectMarks)};
-    V onlyInversion = kHead;  // only the rebuild took effect before: the inversion still runs, once
-    for (const std::string& strCall : {std::string("BEGIN"), Q(kChecksOff), Q(kChecksOn), X(SetChecks(1, "1,2")),
-                                       X(SetChecks(0, "3")), X(Mark("self_appoint_check_inversion")),
-                                       std::string("COMMIT")})
-        onlyInversion.push_back(strCall);
+TEST(ApprovalConfigPass, RepeatedPassDoesNothingMarkedByThisOrAnEarlierBuild) {
+    const V kInversion = {Q(kChecksOff), Q(kChecksOn), X(SetChecks(1, "1,2")), X(SetChecks(0, "3"))};
     const struct {
+        const char* szCase;
         std::vector<FakeRow> marks;
-        V calls;
+        V calls;  // after the marks were read
         size_t nInfoLines;
-    } cases[] = {{{{{"pass_part", "check_point_rebuild"}}, {{"pass_part", "self_appoint_check_inversion"}}}, kHead, 2},
-                 {{{{"pass_part", "check_point_rebuild"}}}, onlyInversion, 1}};
+    } cases[] = {
+        {"pass marked", {{{"pass_part", "configuration"}}}, {}, 1},
+        // An earlier build marked the rebuild and the inversion one by one, having run the script.
+        {"both parts marked", {{{"pass_part", "check_point_rebuild"}}, {{"pass_part", "self_appoint_check_inversion"}}},
+         {"BEGIN", X(Mark("configuration")), "COMMIT"}, 2},
+        {"rebuild marked", {{{"pass_part", "check_point_rebuild"}}},
+         Joined(Joined({"BEGIN"}, kInversion), {X(Mark("configuration")), "COMMIT"}), 1},
+    };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.szCase);
         SRun run;
         run.second.OnRows(kSelectMarks, c.marks);
         ScriptDatabase(run.second);
         ASSERT_TRUE(run.Config());
-        EXPECT_EQ(Calls(run.second), c.calls);
+        EXPECT_EQ(Calls(run.second), Joined(kMarksRead, c.calls));
         EXPECT_EQ(Lines(run.capture, 3).size(), c.nInfoLines);
     }
 }
@@ -159,22 +161,24 @@ const std::string kStep = "[UnifiedUpgradeComponent::C1110ToC1120::";
 const std::string kErr = "Error Code:77, Error Info:boom";
 const std::string kPassLine = kStep + "UpgradeCourse_Config]UpgradeCourse_Config_CheakPoint failed, " + kErr + ".";
 
-TEST(ApprovalConfigPass, EachFailureReportsItsLinesKeepsTheErrorAndStops) {
+TEST(ApprovalConfigPass, EachFailureReportsItsLinesKeepsTheErrorAndLeavesNothing) {
     const struct {
         std::string strFailing;  // exact text that fails, or a part of it with bPart
         bool bPart;
         V vecErrorLines;
         bool bRolledBack;
-        const char* szNotSent;  // a part of a text that must not have been sent
+        const char* szNotSent;  // a part of a text that must not have been sent, if any
     } failures[] = {
+        {kSelectMarks, false, {kStep + "UpgradeCourse_Config]Read configuration pass marks failed, " + kErr + "."},
+         false, "visit_checkout_point"},
+        {"BEGIN", false,
+         {kStep + "UpgradeCourse_Config]Begin transaction of 1.12.0 configuration failed, " + kErr + "."}, false,
+         "visit_checkout_point"},
         {kScript, false,
          {kStep + "UpgradeCourse_Config_UpgradeBySQLFile][ExecuteHelper] ExecuteTransaction failed,sql:[" + kScript +
               "], " + kErr + ".",
           kStep + "UpgradeCourse_Config]UpgradeCourse_Config_UpgradeBySQLFile failed, " + kErr + "."},
-         false, "visit_checkout_point"},
-        {kSelectMarks, false,
-         {kStep + "UpgradeCourse_Config]Read configuration pass marks failed, " + kErr + ".", kPassLine}, false,
-         "visit_checkout_point"},
+         true, "visit_checkout_point"},
         {kPoints, false,
          {kStep + "QueryAllCheakDoorPoint][C1110ToC1120::QueryAllCheakDoorPoint] Get CheakDoorPoint Failed.Sql:" +
               kPoints + ", " + kErr,
@@ -206,7 +210,9 @@ TEST(ApprovalConfigPass, EachFailureReportsItsLinesKeepsTheErrorAndStops) {
          {kStep + "UpdateSelfAppointInfo][C1110ToC1120] UpdateSelfAppointInfo Failed.Sql:" + SetChecks(0, "3") + ", " +
               kErr,
           kPassLine},
-         true, "self_appoint_check_inversion"},
+         true, "INSERT INTO visitor.module_upgrade_marker"},
+        {"COMMIT", false, {kStep + "UpgradeCourse_Config]Commit of 1.12.0 configuration failed, " + kErr + "."}, false,
+         nullptr},
     };
     for (const auto& failure : failures) {
         SCOPED_TRACE(failure.strFailing);
@@ -219,17 +225,17 @@ TEST(ApprovalConfigPass, EachFailureReportsItsLinesKeepsTheErrorAndStops) {
         EXPECT_EQ(run.strText, "boom");
         EXPECT_EQ(Lines(run.capture, 5), failure.vecErrorLines);
         EXPECT_EQ(std::count(run.second.calls.begin(), run.second.calls.end(), "ROLLBACK"), failure.bRolledBack);
-        EXPECT_TRUE(run.second.StatementsContaining(failure.szNotSent).empty());
+        if (failure.szNotSent != nullptr) EXPECT_TRUE(run.second.StatementsContaining(failure.szNotSent).empty());
     }
 }
 
-const V kRebuildOnSecond = {Q(kNextId), X(kSoftDelete + CheckPointRow(900, 11, 0, 6))};
-const V kScriptAndChecksOnThird = {X(kScript), Q(kChecksOff), Q(kChecksOn), X(SetChecks(0, "3"))};
+const std::string kIncrementalMark = Mark("incremental_configuration");
+const std::string kRebuildMark = Mark("incremental_check_point_rebuild");
+const V kRebuildOnSecond = {Q(kNextId), X(kSoftDelete + CheckPointRow(900, 11, 0, 6)), X(kRebuildMark), "COMMIT"};
+const V kScriptAndChecksOnThird =
+    Joined(kMarksRead, {"BEGIN", X(kScript), Q(kChecksOff), Q(kChecksOn), X(SetChecks(0, "3")), X(kIncrementalMark),
+                        "COMMIT"});
 const V kReadOnFirst = {kIdentity, kPoints, Readers(101), Components(11)};
-V Joined(V vecHead, const V& vecTail) {
-    vecHead.insert(vecHead.end(), vecTail.begin(), vecTail.end());
-    return vecHead;
-}
 const std::string kConfigName = kStep + "UpgradeCourse_Config_IncreData]";
 
 TEST(ApprovalIncrementalPass, ConfigurationOnTwoDatabasesReadsOnFirstWritesCheckPointsOnSecondAndChecksOnThird) {
@@ -245,10 +251,10 @@ TEST(ApprovalIncrementalPass, ConfigurationOnTwoDatabasesReadsOnFirstWritesCheck
             run.first.OnRows(kIdentity, {kVisitor});
             run.second.OnRows(kIdentity, {other});
         }
-        run.second.OnRows(kSelectMarks, {{{"pass_part", "check_point_rebuild"}}});
+        run.second.OnRows(kSelectMarks, {{{"pass_part", "configuration"}}});
         ASSERT_TRUE(run.Incremental());
         EXPECT_EQ(run.first.Statements(), kReadOnFirst);
-        EXPECT_EQ(Calls(run.second), Joined({Q(kIdentity)}, kRebuildOnSecond));
+        EXPECT_EQ(Calls(run.second), Joined(Joined(kMarksRead, {"BEGIN", Q(kIdentity)}), kRebuildOnSecond));
         EXPECT_EQ(Calls(run.third), kScriptAndChecksOnThird);
         EXPECT_TRUE(Lines(run.capture, 3).empty());
     }
@@ -259,15 +265,16 @@ TEST(ApprovalIncrementalPass, ConfigurationOnOneDatabaseLeavesCheckPointsTheFull
                                     "first and second connection reach one database, visitor (oid 16384, server "
                                     "started 2024-05-01 08:00:00.123456 UTC), whose check points the configuration "
                                     "pass of 1.12.0 already rebuilt; they are left as they are";
-    // Without the rebuild marked there: rebuilt as on two databases.
+    const V kLeft = Joined(kMarksRead, {"BEGIN", Q(kIdentity), X(kRebuildMark), "COMMIT"});
+    // Without the full pass's mark there: rebuilt as on two databases.
     const struct {
         std::vector<FakeRow> marks;
         V first, second, info;
     } cases[] = {
-        {{{{"pass_part", "self_appoint_check_inversion"}}, {{"pass_part", "check_point_rebuild"}}},
-         {kIdentity}, Joined({Q(kIdentity)}, kMarksRead), {strLeftLine}},
-        {{{{"pass_part", "self_appoint_check_inversion"}}},
-         kReadOnFirst, Joined(Joined({Q(kIdentity)}, kMarksRead), kRebuildOnSecond), {}},
+        {{{{"pass_part", "configuration"}}}, {kIdentity}, kLeft, {strLeftLine}},
+        {{{{"pass_part", "check_point_rebuild"}}}, {kIdentity}, kLeft, {strLeftLine}},  // marked by an earlier build
+        {{{{"pass_part", "self_appoint_check_inversion"}}}, kReadOnFirst,
+         Joined(Joined(kMarksRead, {"BEGIN", Q(kIdentity)}), kRebuildOnSecond), {}},
     };
     for (const auto& c : cases) {
         SRun run;
@@ -281,7 +288,23 @@ TEST(ApprovalIncrementalPass, ConfigurationOnOneDatabaseLeavesCheckPointsTheFull
     }
 }
 
-TEST(ApprovalIncrementalPass, ConfigurationFailingToTellTheDatabasesApartStopsBeforeTheRebuild) {
+TEST(ApprovalIncrementalPass, RepeatedConfigurationDoesWhatAnEarlierRunLeftAndNothingTwice) {
+    SRun done;
+    done.third.OnRows(kSelectMarks, {{{"pass_part", "incremental_configuration"}}});
+    ASSERT_TRUE(done.Incremental());
+    EXPECT_EQ(Calls(done.third), kMarksRead);
+    EXPECT_TRUE(done.first.calls.empty() && done.second.calls.empty());
+
+    // Killed after the rebuild committed on the second, before the third committed.
+    SRun killed;
+    killed.second.OnRows(kSelectMarks, {{{"pass_part", "incremental_check_point_rebuild"}}});
+    ASSERT_TRUE(killed.Incremental());
+    EXPECT_TRUE(killed.first.calls.empty());
+    EXPECT_EQ(Calls(killed.second), kMarksRead);
+    EXPECT_EQ(Calls(killed.third), kScriptAndChecksOnThird);
+}
+
+TEST(ApprovalIncrementalPass, ConfigurationFailingBeforeOrInTheRebuildTakesBackTheThirdsWork) {
     const std::string strPassLine = kConfigName + "UpgradeCourse_Config_CheakPoint failed, " + kErr + ".";
     const struct {
         bool bOnSecond;
@@ -291,6 +314,8 @@ TEST(ApprovalIncrementalPass, ConfigurationFailingToTellTheDatabasesApartStopsBe
         {false, kIdentity, {strPassLine}},
         {true, kIdentity, {strPassLine}},
         {true, kSelectMarks, {kConfigName + "Read configuration pass marks failed, " + kErr + ".", strPassLine}},
+        {true, "COMMIT",
+         {kConfigName + "Commit of 1.12.0 incremental_check_point_rebuild failed, " + kErr + ".", strPassLine}},
     };
     for (const auto& failure : cases) {
         SCOPED_TRACE(failure.strFailing);
@@ -302,10 +327,7 @@ TEST(ApprovalIncrementalPass, ConfigurationFailingToTellTheDatabasesApartStopsBe
         EXPECT_EQ(run.nCode, 77);
         EXPECT_EQ(run.strText, "boom");
         EXPECT_EQ(Lines(run.capture, 5), failure.vecErrorLines);
-        EXPECT_EQ(Lines(run.capture, 4).size(), 1u);  // the wrapper's line with the failing text
-        EXPECT_TRUE(run.first.StatementsContaining("visit_checkout_point").empty());
-        EXPECT_TRUE(run.second.StatementsContaining("visit_checkout_point").empty());
-        EXPECT_EQ(Calls(run.third), V{X(kScript)});
+        EXPECT_EQ(Calls(run.third), Joined(kMarksRead, {"BEGIN", X(kScript), "ROLLBACK"}));
     }
 }
 

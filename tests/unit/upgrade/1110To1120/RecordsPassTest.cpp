@@ -8,6 +8,8 @@
 #include <climits>
 #include <memory>
 #include <regex>
+#include <set>
+#include <utility>
 
 #include "ApprovalTestSupport.h"
 #include "Upgrade/1110To1120/UpgradeFunc_1120.h"
@@ -191,46 +193,105 @@ TEST(ApprovalRecordsPass, FlowNumberTakesTheFirstTenCharactersWithoutDashesThenT
     EXPECT_EQ(C1110ToC1120::MakeFlowNumber("2024-03-15", -3), "20240315-3");
 }
 
-// Start keys of the batch queries the walk sent, in order.
-std::vector<long long> BatchStarts(const CFakeConnect& conn) {
-    static const std::regex kRange("BETWEEN (-?\\d+) AND");
-    std::vector<long long> vecOut;
-    for (const std::string& strSql : conn.StatementsContaining("BETWEEN")) {
+// A table of appointment keys that answers the walk's queries as a server
+// would: max, min, the rows of a range, the lowest key above a value.
+class CKeyedTable : public CFakeConnect {
+public:
+    explicit CKeyedTable(std::set<long long> keys) : m_keys(std::move(keys)) {}
+    std::vector<long long> vecRowRanges;  // starts of the ranges that held rows, in order
+    int nRangeQueries = 0;
+    int nNextKeyQueries = 0;
+
+    bool Query(const std::string& strSql) override {
+        static const std::regex kRange(
+            "SELECT \\* FROM visitor\\.visitor_appoint_record WHERE id BETWEEN (-?\\d+) AND (-?\\d+);");
+        static const std::regex kAbove("SELECT min\\(id\\) FROM visitor\\.visitor_appoint_record WHERE id > (-?\\d+);");
+        const auto Value = [](bool bNull, long long llKey) { return bNull ? Opt() : Opt(N(llKey)); };
         std::smatch match;
-        if (std::regex_search(strSql, match, kRange)) vecOut.push_back(std::stoll(match[1]));
+        std::vector<FakeRow> rows;
+        if (std::regex_match(strSql, match, kRange)) {
+            ++nRangeQueries;
+            for (auto it = m_keys.lower_bound(std::stoll(match[1])); it != m_keys.end() && *it <= std::stoll(match[2]);
+                 ++it)
+                rows.push_back(Appointment(static_cast<int>(*it), "2024-03-15 08:00:00", "x"));
+            if (!rows.empty()) vecRowRanges.push_back(std::stoll(match[1]));
+        } else if (std::regex_match(strSql, match, kAbove)) {
+            ++nNextKeyQueries;
+            const auto it = m_keys.upper_bound(std::stoll(match[1]));
+            rows.push_back({{"min", Value(it == m_keys.end(), it == m_keys.end() ? 0 : *it)}});
+        } else if (strSql == kMaxAppoint) {
+            rows.push_back({{"max", Value(m_keys.empty(), m_keys.empty() ? 0 : *m_keys.rbegin())}});
+        } else if (strSql == kMinAppoint) {
+            rows.push_back({{"min", Value(m_keys.empty(), m_keys.empty() ? 0 : *m_keys.begin())}});
+        } else {
+            return CFakeConnect::Query(strSql);
+        }
+        OnRows(strSql, rows, false, 1);
+        return CFakeConnect::Query(strSql);
     }
-    return vecOut;
+
+private:
+    std::set<long long> m_keys;
+};
+
+// The walk as it went before it looked for the next key: 100 keys on after an
+// empty range, 101 after one with rows. Ranges that held rows, and the end.
+std::pair<std::vector<long long>, long long> SteppedWalk(const std::set<long long>& keys, long long llCursor) {
+    const long long llMax = keys.empty() ? 0 : *keys.rbegin();
+    std::vector<long long> vecRowRanges;
+    bool bLowestTaken = false;
+    while (llCursor <= llMax) {
+        if (llCursor == 0 && !bLowestTaken) {
+            llCursor = keys.empty() ? 0 : *keys.begin();
+            bLowestTaken = true;
+        }
+        const auto it = keys.lower_bound(llCursor);
+        const bool bRows = it != keys.end() && *it <= llCursor + 100;
+        if (bRows) vecRowRanges.push_back(llCursor);
+        llCursor += bRows ? 101 : 100;
+    }
+    return {vecRowRanges, std::min<long long>(llCursor, INT_MAX)};
 }
 
-TEST(ApprovalRecordsPass, WalkCoversTheKeyRangeInStepsOf101AfterRowsAnd100AfterGapsAndEnds) {
+std::set<long long> Keys(long long llFrom, long long llTo, std::set<long long> extra = {}) {
+    for (long long llKey = llFrom; llKey <= llTo; ++llKey) extra.insert(llKey);
+    return extra;
+}
+
+TEST(ApprovalRecordsPass, WalkReadsTheRangesWithRowsAsSteppingWouldAndJumpsGapsWithOneQuery) {
     const int kTop = INT_MAX;
+    std::vector<long long> vecOutlierRanges;
+    for (long long llStart = 1; llStart <= 1000; llStart += 101) vecOutlierRanges.push_back(llStart);
+    vecOutlierRanges.push_back(2147483611);  // 1011 + k * 100: the first such range that holds 2147483647
     const struct {
         const char* szCase;
-        int nMax, nMin, nStart;
-        std::vector<long long> vecRowsAt;  // ranges that hold rows
-        std::vector<long long> vecStarts;
-        int nProgress;
+        std::set<long long> keys;
+        int nStart;
+        std::optional<std::pair<std::vector<long long>, long long>> expected;  // else as stepping went
     } cases[] = {
-        {"keys 1 to 250", 250, 1, 0, {1, 102, 203}, {1, 102, 203}, 304},
-        {"keys 1 to 50 and 900 to 1000", 1000, 1, 0, {1, 802, 903},
-         {1, 102, 202, 302, 402, 502, 602, 702, 802, 903}, 1004},
-        {"empty table", 0, 0, 0, {}, {0}, 100},
-        {"stored -1", 10, 1, -1, {-1}, {-1}, 100},
-        {"resumed inside", 400, 1, 150, {150}, {150, 251, 351}, 451},
-        {"top of the 32-bit keys", kTop, kTop - 150, 0, {kTop - 150, kTop - 49}, {kTop - 150, kTop - 49}, kTop},
-        {"negative lowest key", 100, -200, 0, {}, {-200, -100, 0, 100}, 200},
+        {"keys 1 to 250", Keys(1, 250), 0, {}},
+        {"keys 1 to 50 and 900 to 1000", Keys(900, 1000, Keys(1, 50)), 0, {}},
+        {"a key shared by two ranges after a gap", Keys(1, 50, {302}), 0, {}},
+        {"empty table", {}, 0, {}},
+        {"stored -1", Keys(1, 10), -1, {}},
+        {"resumed inside, then a gap", Keys(380, 400, Keys(1, 160)), 150, {}},
+        {"top of the 32-bit keys", {kTop - 150, kTop - 49, kTop}, 0, {}},
+        {"negative keys", {-250, -120, 30, 100}, 0, {}},
+        {"start below 0 on the grid: 0 still yields to the lowest key", {-5000, 500}, -1000, {}},
+        {"one key at 2147483647 among 1,000", Keys(1, 1000, {kTop}), 0, {{vecOutlierRanges, kTop}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.szCase);
+        const auto expected = c.expected ? *c.expected : SteppedWalk(c.keys, c.nStart);
         SRun run;
-        run.second.OnRows(kMaxAppoint, {{{"max", N(c.nMax)}}}).OnRows(kMinAppoint, {{{"min", N(c.nMin)}}});
-        for (long long llAt : c.vecRowsAt)
-            run.second.OnRows(AppointRange(llAt), {Appointment(static_cast<int>(llAt), "2024-03-15 08:00:00.1", "x")});
-        ASSERT_TRUE(run.step.Upgrade_Record_UpgradeVisitorRecord(run.nCode, run.strText, run.Second(), 3, c.nStart));
-        EXPECT_EQ(BatchStarts(run.second), c.vecStarts);
-        EXPECT_EQ(run.second.Statements().back(), Progress(3, c.nProgress));
-        EXPECT_EQ(std::count(run.second.calls.begin(), run.second.calls.end(), "COMMIT"),
-                  static_cast<long>(c.vecRowsAt.size()));
+        CKeyedTable table(c.keys);
+        ASSERT_TRUE(run.step.Upgrade_Record_UpgradeVisitorRecord(run.nCode, run.strText,
+                                                                 std::make_shared<CDBAccessConn>(&table), 3, c.nStart));
+        EXPECT_EQ(table.vecRowRanges, expected.first);
+        EXPECT_EQ(table.Statements().back(), Progress(3, static_cast<int>(expected.second)));
+        // Each empty range read is followed by one look for the next key, which leads to rows or past max.
+        EXPECT_EQ(table.nNextKeyQueries, table.nRangeQueries - static_cast<int>(expected.first.size()));
+        EXPECT_LE(table.nNextKeyQueries, static_cast<int>(expected.first.size()) + 2);
     }
 }
 
@@ -283,6 +344,11 @@ std::string DrawLine(const std::string& strWhat) {
     return kName + strWhat + "][ExecuteHelper] ExecuteTransaction " + strWhat + " failed, " + kErr + ".";
 }
 const std::string kTableLine = TableLine("UpgradeCourse_Records");
+// A refused transaction call of the batch from nFrom to nFrom + 100.
+std::string WalkLine(const std::string& strDriver, const std::string& strCall, int nFrom) {
+    return kName + strDriver + "][C1110ToC1120::RecordsData2Destination_MEM] " + strCall + " failed, keys " + N(nFrom) +
+           " to " + N(nFrom + 100) + ", " + kErr + ".";
+}
 
 TEST(ApprovalRecordsPass, EachFailureReportsItsLinesKeepsTheErrorAndStops) {
     const struct {
@@ -309,6 +375,9 @@ TEST(ApprovalRecordsPass, EachFailureReportsItsLinesKeepsTheErrorAndStops) {
               ", " + kErr,
           kTableLine},
          true},
+        {true, "BEGIN", {WalkLine("Upgrade_Record_UpgradeVisitorRecord", "BeginTransaction", 1), kTableLine}, false},
+        {true, "COMMIT", {WalkLine("Upgrade_Record_UpgradeVisitorRecord", "Commit", 1), kTableLine}, false},
+        {false, "COMMIT", {WalkLine("Upgrade_Record_UpgradeVisitorReviewRecord", "Commit", 5), kTableLine}, false},
         {true, Progress(0, 102),
          {kName + "Upgrade_Record_UpgradeVisitorRecord][C1110ToC1120::RecordsData2Destination_MEM] Set upgrade "
                   "status failed",
@@ -364,6 +433,8 @@ TEST(ApprovalRecordsPass, FailedFinishedMarkerLeavesThePassSuccessfulWithTheErro
     EXPECT_EQ(run.strText, "boom");
 }
 
+const std::string kSoftDeletionMark = "incremental_review_soft_deletion";
+
 // First: status and review 5 (already linked once); third: appointments 1, 2
 // and 3 marked 2, 3 and 1; second: the flow number of appointment 1, draws.
 struct SIncrementalRun : SRun {
@@ -408,6 +479,21 @@ TEST(ApprovalIncrementalPass, NullConnectionsFailAtOnceWithoutTouchingTheError) 
     EXPECT_TRUE(a->calls.empty() && b->calls.empty() && c->calls.empty());
 }
 
+const std::string kIncrementalAppointText =
+    "UPDATE visitor.visitor_appoint_record SET appoint_approval_flow_id = '2024010177' WHERE id = 1;"
+    "UPDATE visitor.visitor_appoint_record SET appoint_approval_flow_id = '' WHERE id = 2;"
+    "UPDATE visitor.visitor_appoint_record SET appoint_approval_flow_id = '202403171000057',submit_person_type = "
+    "0 , submit_person_id = 1 WHERE id = 3;"
+    "INSERT INTO officeworkflow.approve_process(id, process_num,process_type, applicant_id, approve_flow_id, "
+    "next_approve_node_id, agnet_user_id ,status ,is_auto_approval,create_time ,update_time , "
+    "row_status_implicit_upgrade, related_id_implicit_upgrade, is_deleted)VALUES "
+    "(1000057,'202403171000057',4,42,-1,1,1,1,1 ,'2024-03-17 10:00:00.5','2024-03-18 10:00:00.5', 1, 0, 0);"
+    "INSERT INTO officeworkflow.approve_process_node(id, approve_process_id,approve_flow_node_id, serial_num, "
+    "node_status, approver_id ,approval_comment,approver_type ,approval_time,create_time ,update_time , "
+    "row_status_implicit_upgrade, related_id_implicit_upgrade, is_deleted)VALUES "
+    "(1000070,1000057,-1,1,1,1,'',0,'2024-03-17 10:00:00.5','2024-03-17 10:00:00.5','2024-03-18 10:00:00.5',1, 0, "
+    "0);";
+
 const std::string kSoftDeletion =
     "UPDATE visitor.visitor_appoint_record a SET is_deleted = 1 ,update_time = '<now>' WHERE "
     "a.appoint_approval_flow_id = ( select r.appoint_approval_flow_id from visitor.visitor_appoint_reveiw_record r "
@@ -420,34 +506,23 @@ TEST(ApprovalIncrementalPass, RecordsTakeOverMarkedFlowNumbersAndReconvertReview
     SIncrementalRun run;
     ASSERT_TRUE(run.Run());
     EXPECT_EQ(run.first.calls, (V{Q(kStatus), Q(kMaxReview), Q(kMinReview), Q(ReviewRange(5))}));
-
-    const std::string strAppointText =
-        "UPDATE visitor.visitor_appoint_record SET appoint_approval_flow_id = '2024010177' WHERE id = 1;"
-        "UPDATE visitor.visitor_appoint_record SET appoint_approval_flow_id = '' WHERE id = 2;"
-        "UPDATE visitor.visitor_appoint_record SET appoint_approval_flow_id = '202403171000057',submit_person_type = "
-        "0 , submit_person_id = 1 WHERE id = 3;"
-        "INSERT INTO officeworkflow.approve_process(id, process_num,process_type, applicant_id, approve_flow_id, "
-        "next_approve_node_id, agnet_user_id ,status ,is_auto_approval,create_time ,update_time , "
-        "row_status_implicit_upgrade, related_id_implicit_upgrade, is_deleted)VALUES "
-        "(1000057,'202403171000057',4,42,-1,1,1,1,1 ,'2024-03-17 10:00:00.5','2024-03-18 10:00:00.5', 1, 0, 0);"
-        "INSERT INTO officeworkflow.approve_process_node(id, approve_process_id,approve_flow_node_id, serial_num, "
-        "node_status, approver_id ,approval_comment,approver_type ,approval_time,create_time ,update_time , "
-        "row_status_implicit_upgrade, related_id_implicit_upgrade, is_deleted)VALUES "
-        "(1000070,1000057,-1,1,1,1,'',0,'2024-03-17 10:00:00.5','2024-03-17 10:00:00.5','2024-03-18 10:00:00.5',1, 0, "
-        "0);";
-    EXPECT_EQ(run.third.calls, (V{Q(kMaxAppoint), Q(kMinAppoint), Q(AppointRange(1)), "BEGIN", X(strAppointText),
+    EXPECT_EQ(run.third.calls, (V{Q(kMaxAppoint), Q(kMinAppoint), Q(AppointRange(1)), "BEGIN", X(kIncrementalAppointText),
                                   "COMMIT", X(Progress(2, 102)), X(Progress(2, 106))}));
 
-    // The review already linked once is converted again: new ids, its flow number replaced.
-    const V secondCalls = {Q(ById(1)), Q(ById(2)), Q(kNextProcess), Q(kNextNode), "BEGIN", X(kSoftDeletion),
-                           "COMMIT", "BEGIN", Q(kNextProcess), Q(kNextNode)};
+    // The soft deletion commits with its mark; the review already linked once is
+    // converted again (new ids, its flow number replaced), its range marked in its batch.
+    const V secondCalls = {Q(ById(1)), Q(ById(2)), Q(kNextProcess), Q(kNextNode), X(approval_test::kCreateMarks),
+                           Q(approval_test::kSelectMarks), "BEGIN", X(kSoftDeletion),
+                           X(approval_test::Mark(kSoftDeletionMark)), "COMMIT", "BEGIN", Q(kNextProcess),
+                           Q(kNextNode)};
     const V calls = Calls(run.second);
-    ASSERT_EQ(calls.size(), secondCalls.size() + 2);
+    ASSERT_EQ(calls.size(), secondCalls.size() + 3);
     EXPECT_TRUE(std::equal(secondCalls.begin(), secondCalls.end(), calls.begin()));
     EXPECT_NE(calls[secondCalls.size()].find("UPDATE visitor.visitor_appoint_reveiw_record SET "
                                              "appoint_approval_flow_id = '202403201000058' WHERE id = 5;"),
               std::string::npos);
     EXPECT_NE(calls[secondCalls.size()].find("VALUES (1000071,1000058,-1,1,2,1,'',0,"), std::string::npos);
+    EXPECT_EQ(calls[secondCalls.size() + 1], X(approval_test::Mark("incremental_reviews_converted 5 105")));
     EXPECT_EQ(calls.back(), "COMMIT");
 
     const std::string strEnd = kName + "UpgradeCourse_Records_IncreData][C1110ToC1120::UpgradeCourse_Records] "
@@ -459,6 +534,7 @@ TEST(ApprovalIncrementalPass, RecordsTakeOverMarkedFlowNumbersAndReconvertReview
 TEST(ApprovalIncrementalPass, EachFailureReportsItsLinesAndStops) {
     const std::string strPassLine = TableLine("UpgradeCourse_Records_IncreData");
     const std::string strSetStatus = "][C1110ToC1120::RecordsData2Destination_MEM] Set upgrade status failed";
+    const std::string strReviews = kName + "IncreUpgrade_Record_UpgradeVisitorReviewRecord";
     const struct {
         int nConn;  // 0 first, 1 second, 2 third
         std::string strFailing;
@@ -489,6 +565,15 @@ TEST(ApprovalIncrementalPass, EachFailureReportsItsLinesAndStops) {
          1},
         {2, Progress(2, 106), {kName + "IncreUpgrade_Record_UpgradeVisitorReviewRecord" + strSetStatus, strPassLine},
          -1},
+        {2, "COMMIT", {WalkLine("IncreUpgrade_Record_UpgradeVisitorRecord", "Commit", 1), strPassLine}, -1},
+        {1, "BEGIN", {strReviews + "]Begin transaction of 1.12.0 " + kSoftDeletionMark + " failed, " + kErr + ".",
+                      strPassLine}, -1},
+        {1, "COMMIT", {strReviews + "]Commit of 1.12.0 " + kSoftDeletionMark + " failed, " + kErr + ".", strPassLine},
+         -1},
+        {1, "incremental_reviews_converted",
+         {strReviews + "]Write configuration pass mark incremental_reviews_converted 5 105 failed, " + kErr + ".",
+          strPassLine},
+         1},
     };
     for (const auto& failure : failures) {
         SCOPED_TRACE(failure.strFailing);

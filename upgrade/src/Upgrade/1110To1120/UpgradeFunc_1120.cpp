@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <climits>
-#include <functional>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <utility>
@@ -109,6 +112,15 @@ const char* const kSoftDeleteReviewProcesses =
     "r.appoint_approval_flow_id from visitor.visitor_appoint_reveiw_record r where a.process_num = "
     "r.appoint_approval_flow_id)  ;";
 
+// Marks of this step beside the shared ones: the incremental check point
+// rebuild on the database it writes (the second connection's, which may also be
+// the third's), and the soft deletion of the incremental records pass there.
+const char* const kIncrementalCheckPoints = "incremental_check_point_rebuild";
+const char* const kReviewSoftDeletion = "incremental_review_soft_deletion";
+// The review keys of one incremental batch, marked in its transaction on the
+// database the batch writes: "<prefix><first key> <last key>".
+const char* const kReviewRangePrefix = "incremental_reviews_converted ";
+
 const char* const kStatusFailed = "[%s][C1110ToC1120::UpgradeCourse_Records] Query status info failed[%s(%d)]";
 const char* const kPassStart = "[%s][C1110ToC1120::UpgradeCourse_Records] UpgradeCourse_Records start![%s(%d)]";
 const char* const kPassEnd = "[%s][C1110ToC1120::UpgradeCourse_Records] UpgradeCourse_Records end![%s(%d)]";
@@ -175,29 +187,62 @@ template <class Row>
 using BatchQuery = bool (C1110ToC1120::*)(int&, std::string&, std::vector<Row>&, int*, DBAccessConnPtr);
 
 // One table's walk: the batch query fills one list, the conversion takes it.
-// bSkipConverted: rows whose flow number an earlier run committed are left out
-// (the records pass converts each row once; the incremental pass converts again).
+template <class Row>
+struct STableWalk {
+    BatchQuery<Row> pfnQuery = nullptr;
+    DBAccessConnPtr pQueryConn;
+    // Optional: rows that an earlier run converted, left out of their batch.
+    std::function<bool(const Row&)> fnConverted;
+    // Converts the rows left of the range that starts at nStartKey; runs inside the batch transaction.
+    std::function<bool(const std::vector<Row>&, int nStartKey)> fnConvert;
+};
+
 template <class Row>
 bool WalkTable(C1110ToC1120& step, int& nErrorCode, std::string& strErrorInfo, CKeyRangeWalk::SSettings settings,
-               BatchQuery<Row> pfnQuery, DBAccessConnPtr pQueryConn,
-               std::function<bool(const std::vector<Row>&)> fnConvert, bool bSkipConverted, int nSchedule,
-               int nStartPosition) {
+               const STableWalk<Row>& table, int nSchedule, int nStartPosition) {
     std::vector<Row> vecBatch;
+    int nBatchStart = 0;
     settings.fnQuery = [&](int* pStartKey, std::size_t& nRowsRead) {
         vecBatch.clear();
-        const bool bOk = (step.*pfnQuery)(nErrorCode, strErrorInfo, vecBatch, pStartKey, pQueryConn);
+        nBatchStart = *pStartKey;
+        const bool bOk = (step.*table.pfnQuery)(nErrorCode, strErrorInfo, vecBatch, pStartKey, table.pQueryConn);
         nRowsRead = vecBatch.size();
         return bOk;
     };
-    if (bSkipConverted)
-        settings.fnDropConverted = [&vecBatch]() {
-            vecBatch.erase(std::remove_if(vecBatch.begin(), vecBatch.end(),
-                                          [](const Row& row) { return IsConverted(row.appoint_approval_flow_id); }),
-                           vecBatch.end());
+    if (table.fnConverted)
+        settings.fnDropConverted = [&]() {
+            vecBatch.erase(std::remove_if(vecBatch.begin(), vecBatch.end(), table.fnConverted), vecBatch.end());
             return vecBatch.size();
         };
-    settings.fnConvert = [&]() { return fnConvert(vecBatch); };
+    settings.fnConvert = [&]() { return table.fnConvert(vecBatch, nBatchStart); };
     return CKeyRangeWalk(step, std::move(settings)).Run(nErrorCode, strErrorInfo, nSchedule, nStartPosition);
+}
+
+// Appointments of the incremental database marked 2 or 3 take over the flow
+// number of the module database's appointment with their id.
+bool TakesOverFlowNumber(const stru_appoint_record& record) {
+    return record.row_status_implicit_upgrade == 2 || record.row_status_implicit_upgrade == 3;
+}
+
+// Key ranges [from, to] of the marks, by their first key.
+std::map<long long, long long> ConvertedReviewRanges(const std::set<std::string>& setMarks) {
+    std::map<long long, long long> mapRanges;
+    for (const std::string& strMark : setMarks) {
+        if (strMark.rfind(kReviewRangePrefix, 0) != 0) continue;
+        long long llFrom = 0;
+        long long llTo = 0;
+        if (std::sscanf(strMark.c_str() + std::strlen(kReviewRangePrefix), "%lld %lld", &llFrom, &llTo) == 2)
+            mapRanges[llFrom] = llTo;
+    }
+    return mapRanges;
+}
+
+bool InRanges(const std::map<long long, long long>& mapRanges, long long llKey) {
+    // A range holds 101 keys: only ranges that start at most 100 below the key can hold it.
+    for (auto it = mapRanges.lower_bound(llKey - CKeyRangeWalk::kBatchWidth);
+         it != mapRanges.end() && it->first <= llKey; ++it)
+        if (it->second >= llKey) return true;
+    return false;
 }
 
 }  // namespace
@@ -220,46 +265,33 @@ bool C1110ToC1120::UpgradeCourse_Config(int& nErrorCode, std::string& strErrorIn
     auto pSecond = std::make_shared<CDBAccessConn>(pSecondConn);
     (void)pFirst;
 
-    if (!RunStepScript(nErrorCode, strErrorInfo, dbParam, pSecond, "UpgradeCourse_Config")) return false;
-
-    // A host repeats this pass after a later step failed: the parts the first run
-    // completed are marked in their own transaction and not run twice.
-    CPassMarker marker(Literals().szToVersion, strName);
-    std::set<std::string> setDone;
-    if (!marker.Read(nErrorCode, strErrorInfo, setDone, pSecond)) {
-        UPG_LOG(LOG_ERROR, kCheckPointFailed, strName.c_str(), nErrorCode, strErrorInfo.c_str());
-        return false;
-    }
-
-    if (setDone.count(CPassMarker::kCheckPoints)) {
-        UPG_LOG(LOG_INFO, "[%s]check points of %s were rebuilt by an earlier run and are left as they are[%s(%d)]",
-                strName.c_str(), Literals().szToVersion);
-    } else {
-        pSecond->BeginTransaction();
-        if (!UpgradeCourse_Config_CheakPoint(nErrorCode, strErrorInfo, dbParam, pSecond) ||
-            !marker.Write(nErrorCode, strErrorInfo, CPassMarker::kCheckPoints, pSecond)) {
-            pSecond->Rollback();
+    // Script, check point rebuild and flag inversion commit with the pass's mark:
+    // a pass repeated after a kill, a later step's failure or a success changes
+    // nothing. An earlier build marked the rebuild and the inversion one by one,
+    // after running the script; what it marked is not done again.
+    const auto fnWork = [&](const std::set<std::string>& setDone) {
+        const bool bRebuilt = setDone.count(CPassMarker::kCheckPoints) > 0;
+        const bool bInverted = setDone.count(CPassMarker::kSelfAppointFlags) > 0;
+        if (!bRebuilt && !bInverted &&
+            !RunStepScript(nErrorCode, strErrorInfo, dbParam, pSecond, "UpgradeCourse_Config"))
+            return false;
+        if (bRebuilt)
+            UPG_LOG(LOG_INFO, "[%s]check points of %s were rebuilt by an earlier run and are left as they are[%s(%d)]",
+                    strName.c_str(), Literals().szToVersion);
+        if (bInverted)
+            UPG_LOG(LOG_INFO,
+                    "[%s]self-appointment checks of %s were inverted by an earlier run and are left as they "
+                    "are[%s(%d)]",
+                    strName.c_str(), Literals().szToVersion);
+        if ((!bRebuilt && !UpgradeCourse_Config_CheakPoint(nErrorCode, strErrorInfo, dbParam, pSecond)) ||
+            (!bInverted && !UpdateSelfAppointInfo(nErrorCode, strErrorInfo, dbParam, pSecond))) {
             UPG_LOG(LOG_ERROR, kCheckPointFailed, strName.c_str(), nErrorCode, strErrorInfo.c_str());
             return false;
         }
-        pSecond->Commit();
-    }
-
-    if (setDone.count(CPassMarker::kSelfAppointFlags)) {
-        UPG_LOG(LOG_INFO,
-                "[%s]self-appointment checks of %s were inverted by an earlier run and are left as they are[%s(%d)]",
-                strName.c_str(), Literals().szToVersion);
-    } else {
-        pSecond->BeginTransaction();
-        if (!UpdateSelfAppointInfo(nErrorCode, strErrorInfo, dbParam, pSecond) ||
-            !marker.Write(nErrorCode, strErrorInfo, CPassMarker::kSelfAppointFlags, pSecond)) {
-            pSecond->Rollback();
-            UPG_LOG(LOG_ERROR, kCheckPointFailed, strName.c_str(), nErrorCode, strErrorInfo.c_str());
-            return false;
-        }
-        pSecond->Commit();
-    }
-    return true;
+        return true;
+    };
+    return CPassMarker(Literals().szToVersion, strName)
+        .RunOnceWithMarks(nErrorCode, strErrorInfo, CPassMarker::kConfiguration, pSecond, fnWork);
 }
 
 bool C1110ToC1120::UpgradeCourse_Config_CheakPoint(int& nErrorCode, std::string& strErrorInfo,
@@ -452,27 +484,34 @@ bool C1110ToC1120::UpgradeCourse_Records(int& nErrorCode, std::string& strErrorI
 bool C1110ToC1120::Upgrade_Record_UpgradeVisitorRecord(int& nErrorCode, std::string& strErrorInfo,
                                                        DBAccessConnPtr pConn, int nSchedule, int nStartPosition) {
     const std::string strName = QualifiedName("Upgrade_Record_UpgradeVisitorRecord");
-    return WalkTable<stru_appoint_record>(
-        *this, nErrorCode, strErrorInfo, WalkOver("visitor.visitor_appoint_record", strName, pConn, pConn, pConn),
-        &C1110ToC1120::QueryApppointRecord, pConn,
-        [&](const std::vector<stru_appoint_record>& vecBatch) {
-            return InsertAppointRecord(nErrorCode, strErrorInfo, vecBatch, pConn);
-        },
-        true, nSchedule, nStartPosition);
+    STableWalk<stru_appoint_record> table;
+    table.pfnQuery = &C1110ToC1120::QueryApppointRecord;
+    table.pQueryConn = pConn;
+    table.fnConverted = [](const stru_appoint_record& row) { return IsConverted(row.appoint_approval_flow_id); };
+    table.fnConvert = [&](const std::vector<stru_appoint_record>& vecBatch, int) {
+        return InsertAppointRecord(nErrorCode, strErrorInfo, vecBatch, pConn);
+    };
+    return WalkTable(*this, nErrorCode, strErrorInfo,
+                     WalkOver("visitor.visitor_appoint_record", strName, pConn, pConn, pConn), table, nSchedule,
+                     nStartPosition);
 }
 
 bool C1110ToC1120::Upgrade_Record_UpgradeVisitorReviewRecord(int& nErrorCode, std::string& strErrorInfo,
                                                              DBAccessConnPtr pConn, int nSchedule,
                                                              int nStartPosition) {
     const std::string strName = QualifiedName("Upgrade_Record_UpgradeVisitorReviewRecord");
-    return WalkTable<stru_appoint_review_record>(
-        *this, nErrorCode, strErrorInfo,
-        WalkOver("visitor.visitor_appoint_reveiw_record", strName, pConn, pConn, pConn),
-        &C1110ToC1120::QueryApppointReviewRecord, pConn,
-        [&](const std::vector<stru_appoint_review_record>& vecBatch) {
-            return InsertAppointReviewRecord(nErrorCode, strErrorInfo, vecBatch, pConn);
-        },
-        true, nSchedule, nStartPosition);
+    STableWalk<stru_appoint_review_record> table;
+    table.pfnQuery = &C1110ToC1120::QueryApppointReviewRecord;
+    table.pQueryConn = pConn;
+    table.fnConverted = [](const stru_appoint_review_record& row) {
+        return IsConverted(row.appoint_approval_flow_id);
+    };
+    table.fnConvert = [&](const std::vector<stru_appoint_review_record>& vecBatch, int) {
+        return InsertAppointReviewRecord(nErrorCode, strErrorInfo, vecBatch, pConn);
+    };
+    return WalkTable(*this, nErrorCode, strErrorInfo,
+                     WalkOver("visitor.visitor_appoint_reveiw_record", strName, pConn, pConn, pConn), table,
+                     nSchedule, nStartPosition);
 }
 
 bool C1110ToC1120::QueryAppointBatch(int& nErrorCode, std::string& strErrorInfo,
@@ -677,15 +716,26 @@ bool C1110ToC1120::UpgradeCourse_Config_IncreData(int& nErrorCode, std::string& 
     auto pSecond = std::make_shared<CDBAccessConn>(pSecondConn);
     auto pThird = std::make_shared<CDBAccessConn>(pThirdConn);
 
-    if (!RunStepScript(nErrorCode, strErrorInfo, dbParam, pThird, "UpgradeCourse_Config_IncreData")) return false;
-    bool bAlreadyRebuilt = false;
-    if (!CheckPointsRebuiltInSharedDatabase(nErrorCode, strErrorInfo, bAlreadyRebuilt, pFirst, pSecond, strName) ||
-        (!bAlreadyRebuilt && !UpgradeCourse_Config_CheakPoint(nErrorCode, strErrorInfo, dbParam, pFirst, pSecond)) ||
-        !UpdateSelfAppointInfo(nErrorCode, strErrorInfo, dbParam, pThird)) {
-        UPG_LOG(LOG_ERROR, kCheckPointFailed, strName.c_str(), nErrorCode, strErrorInfo.c_str());
-        return false;
-    }
-    return true;
+    // Script and flag inversion commit with the pass's mark on the third
+    // connection. The check point rebuild writes on the second: it commits with
+    // a mark of its own there, inside the third's transaction, so that a pass
+    // killed between the two commits does the rest, and each part once.
+    CPassMarker marker(Literals().szToVersion, strName);
+    const auto fnRebuild = [&](const std::set<std::string>& setDone) {
+        bool bLeave = false;
+        return CheckPointsRebuiltInSharedDatabase(nErrorCode, strErrorInfo, bLeave, pFirst, pSecond, setDone,
+                                                  strName) &&
+               (bLeave || UpgradeCourse_Config_CheakPoint(nErrorCode, strErrorInfo, dbParam, pFirst, pSecond));
+    };
+    return marker.RunOnce(nErrorCode, strErrorInfo, CPassMarker::kIncrementalConfiguration, pThird, [&] {
+        if (!RunStepScript(nErrorCode, strErrorInfo, dbParam, pThird, "UpgradeCourse_Config_IncreData")) return false;
+        if (!marker.RunOnceWithMarks(nErrorCode, strErrorInfo, kIncrementalCheckPoints, pSecond, fnRebuild) ||
+            !UpdateSelfAppointInfo(nErrorCode, strErrorInfo, dbParam, pThird)) {
+            UPG_LOG(LOG_ERROR, kCheckPointFailed, strName.c_str(), nErrorCode, strErrorInfo.c_str());
+            return false;
+        }
+        return true;
+    });
 }
 
 // The host connects the second connection to the first one's database unless told
@@ -693,6 +743,7 @@ bool C1110ToC1120::UpgradeCourse_Config_IncreData(int& nErrorCode, std::string& 
 // and rebuilding them again would multiply every element's set.
 bool C1110ToC1120::CheckPointsRebuiltInSharedDatabase(int& nErrorCode, std::string& strErrorInfo, bool& bLeave,
                                                       DBAccessConnPtr pFirst, DBAccessConnPtr pSecond,
+                                                      const std::set<std::string>& setSecondMarks,
                                                       const std::string& strName) {
     bLeave = false;
     CDatabaseIdentity firstDb;
@@ -700,10 +751,9 @@ bool C1110ToC1120::CheckPointsRebuiltInSharedDatabase(int& nErrorCode, std::stri
     if (!firstDb.Read(nErrorCode, strErrorInfo, pFirst) || !secondDb.Read(nErrorCode, strErrorInfo, pSecond))
         return false;
     if (!firstDb.SameAs(secondDb)) return true;
-
-    std::set<std::string> setDone;
-    if (!CPassMarker(Literals().szToVersion, strName).Read(nErrorCode, strErrorInfo, setDone, pSecond)) return false;
-    bLeave = setDone.count(CPassMarker::kCheckPoints) > 0;
+    // An earlier build marked the rebuild alone.
+    bLeave = setSecondMarks.count(CPassMarker::kConfiguration) > 0 ||
+             setSecondMarks.count(CPassMarker::kCheckPoints) > 0;
     if (bLeave)
         UPG_LOG(LOG_INFO,
                 "[%s]first and second connection reach one database, %s, whose check points the configuration pass "
@@ -743,45 +793,74 @@ bool C1110ToC1120::IncreUpgrade_Record_UpgradeVisitorRecord(int& nErrorCode, std
                                                             stru_db_com& dbCom, int nSchedule, int nStartPosition) {
     const std::string strName = QualifiedName("IncreUpgrade_Record_UpgradeVisitorRecord");
     const DBAccessConnPtr& pThird = dbCom.third_connect;
-    return WalkTable<stru_appoint_record>(
-        *this, nErrorCode, strErrorInfo, WalkOver("visitor.visitor_appoint_record", strName, pThird, pThird, pThird),
-        &C1110ToC1120::QueryApppointRecordForIncreUpdate, pThird,
-        [&](const std::vector<stru_appoint_record>& vecBatch) {
-            return InsertAppointRecordForIncre(nErrorCode, strErrorInfo, vecBatch, dbCom);
-        },
-        false, nSchedule, nStartPosition);
+    STableWalk<stru_appoint_record> table;
+    table.pfnQuery = &C1110ToC1120::QueryApppointRecordForIncreUpdate;
+    table.pQueryConn = pThird;
+    // A record given a process of its own carries its flow number from the
+    // batch that made the process. Taking a flow number over adds nothing and
+    // is looked up again: the module database's appointments keep theirs.
+    table.fnConverted = [](const stru_appoint_record& row) {
+        return IsConverted(row.appoint_approval_flow_id) && !TakesOverFlowNumber(row);
+    };
+    table.fnConvert = [&](const std::vector<stru_appoint_record>& vecBatch, int) {
+        return InsertAppointRecordForIncre(nErrorCode, strErrorInfo, vecBatch, dbCom);
+    };
+    return WalkTable(*this, nErrorCode, strErrorInfo,
+                     WalkOver("visitor.visitor_appoint_record", strName, pThird, pThird, pThird), table, nSchedule,
+                     nStartPosition);
 }
 
 bool C1110ToC1120::IncreUpgrade_Record_UpgradeVisitorReviewRecord(int& nErrorCode, std::string& strErrorInfo,
                                                                   stru_db_com& dbCom, int nSchedule,
                                                                   int nStartPosition) {
     const std::string strName = QualifiedName("IncreUpgrade_Record_UpgradeVisitorReviewRecord");
-    dbCom.cms_up_connect->BeginTransaction();
-    const std::string strNow = CSqlText::Escape(NowText());
-    const std::string strSql =
-        str_fmt(kSoftDeleteReviewAppoints, strNow.c_str()) + str_fmt(kSoftDeleteReviewProcesses, strNow.c_str());
-    if (!dbCom.cms_up_connect->ExecuteHelper(strSql)) {
-        dbCom.cms_up_connect->GetLastError(nErrorCode, strErrorInfo);
+    const DBAccessConnPtr& pSecond = dbCom.cms_up_connect;
+    CPassMarker marker(Literals().szToVersion, strName);
+
+    // Once: a second soft deletion would take the rows this pass re-created.
+    bool bDeletedNow = false;
+    const bool bDeleted = marker.RunOnce(nErrorCode, strErrorInfo, kReviewSoftDeletion, pSecond, [&] {
+        bDeletedNow = true;
+        const std::string strNow = CSqlText::Escape(NowText());
+        const std::string strSql =
+            str_fmt(kSoftDeleteReviewAppoints, strNow.c_str()) + str_fmt(kSoftDeleteReviewProcesses, strNow.c_str());
+        if (pSecond->ExecuteHelper(strSql)) return true;
+        pSecond->GetLastError(nErrorCode, strErrorInfo);
         UPG_LOG(LOG_ERROR,
                 "[%s]stru_db_com.cms_up_connect delete already updated data in table :visitor_appoint_reveiw_record "
                 "Failed.Sql:%s, Error Code:%d, Error Info:%s[%s(%d)]",
                 strName.c_str(), strSql.c_str(), nErrorCode, strErrorInfo.c_str());
-        dbCom.cms_up_connect->Rollback();
         return false;
-    }
-    dbCom.cms_up_connect->Commit();
+    });
+    if (!bDeleted) return false;
 
-    // No skip of converted review records here: this pass converts them again
-    // after the soft deletion above, by design.
-    return WalkTable<stru_appoint_review_record>(
-        *this, nErrorCode, strErrorInfo,
-        WalkOver("visitor.visitor_appoint_reveiw_record", strName, dbCom.first_connect, dbCom.cms_up_connect,
-                 dbCom.third_connect),
-        &C1110ToC1120::QueryApppointReviewRecord, dbCom.first_connect,
-        [&](const std::vector<stru_appoint_review_record>& vecBatch) {
-            return InsertAppointReviewRecord(nErrorCode, strErrorInfo, vecBatch, dbCom.cms_up_connect);
-        },
-        false, nSchedule, nStartPosition);
+    // The review records are read on the first connection and may have no row
+    // on the second, so the flow number there cannot tell what was converted:
+    // each batch marks its key range in its own transaction instead. Marks exist
+    // only after the soft deletion, so a pass that did it now has none to read.
+    std::map<long long, long long> mapConverted;
+    if (!bDeletedNow) {
+        std::set<std::string> setMarks;
+        if (!marker.Read(nErrorCode, strErrorInfo, setMarks, pSecond)) return false;
+        mapConverted = ConvertedReviewRanges(setMarks);
+    }
+    STableWalk<stru_appoint_review_record> table;
+    table.pfnQuery = &C1110ToC1120::QueryApppointReviewRecord;
+    table.pQueryConn = dbCom.first_connect;
+    if (!mapConverted.empty())
+        table.fnConverted = [&mapConverted](const stru_appoint_review_record& row) {
+            return InRanges(mapConverted, row.id);
+        };
+    table.fnConvert = [&](const std::vector<stru_appoint_review_record>& vecBatch, int nStartKey) {
+        const std::string strMark = kReviewRangePrefix + std::to_string(nStartKey) + " " +
+                                    std::to_string(static_cast<long long>(nStartKey) + CKeyRangeWalk::kBatchWidth);
+        return InsertAppointReviewRecord(nErrorCode, strErrorInfo, vecBatch, pSecond) &&
+               marker.Write(nErrorCode, strErrorInfo, strMark.c_str(), pSecond);
+    };
+    return WalkTable(*this, nErrorCode, strErrorInfo,
+                     WalkOver("visitor.visitor_appoint_reveiw_record", strName, dbCom.first_connect, pSecond,
+                              dbCom.third_connect),
+                     table, nSchedule, nStartPosition);
 }
 
 bool C1110ToC1120::QueryApppointRecordForIncreUpdate(int& nErrorCode, std::string& strErrorInfo,
@@ -807,7 +886,7 @@ bool C1110ToC1120::InsertAppointRecordForIncre(int& nErrorCode, std::string& str
                                                stru_db_com& dbCom) {
     std::string strSql;
     for (const stru_appoint_record& record : vecRecords) {
-        if (record.row_status_implicit_upgrade == 2 || record.row_status_implicit_upgrade == 3) {
+        if (TakesOverFlowNumber(record)) {
             std::string strFlowNum;
             if (!QryFlowNumByAppointID(nErrorCode, strErrorInfo, strFlowNum, dbCom.cms_up_connect, record)) {
                 UPG_LOG(LOG_ERROR, "[%s][C1110ToC1120] QryFlowNumByAppointID failed, Error Code:%d, Error Info:%s.[%s(%d)]",

@@ -3,6 +3,7 @@
 // live appointment review tied to a process of the approval workflow, also in
 // the incremental passes over three connections. Holds no state between calls.
 #pragma once
+#include <set>
 #include <string>
 #include <vector>
 
@@ -80,10 +81,10 @@ public:
 
 private:
     // bLeave: the first and the second connection reach one database whose check
-    // points the configuration pass already rebuilt (its mark is set there).
+    // points the configuration pass already rebuilt (its mark is among setSecondMarks).
     bool CheckPointsRebuiltInSharedDatabase(int& nErrorCode, std::string& strErrorInfo, bool& bLeave,
                                             DBAccessConnPtr pFirst, DBAccessConnPtr pSecond,
-                                            const std::string& strName);
+                                            const std::set<std::string>& setSecondMarks, const std::string& strName);
     bool QueryAppointBatch(int& nErrorCode, std::string& strErrorInfo, std::vector<stru_appoint_record>& vecRecords,
                            int* pStartKey, DBAccessConnPtr pConn, bool bWithChangeMarker, const char* szOperation);
     bool DrawWorkflowIds(int& nErrorCode, std::string& strErrorInfo, int& nProcessId, int& nNodeId,
