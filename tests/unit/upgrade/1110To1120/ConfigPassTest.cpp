@@ -225,7 +225,9 @@ TEST(ApprovalConfigPass, EachFailureReportsItsLinesKeepsTheErrorAndLeavesNothing
         EXPECT_EQ(run.strText, "boom");
         EXPECT_EQ(Lines(run.capture, 5), failure.vecErrorLines);
         EXPECT_EQ(std::count(run.second.calls.begin(), run.second.calls.end(), "ROLLBACK"), failure.bRolledBack);
-        if (failure.szNotSent != nullptr) EXPECT_TRUE(run.second.StatementsContaining(failure.szNotSent).empty());
+        if (failure.szNotSent != nullptr) {
+            EXPECT_TRUE(run.second.StatementsContaining(failure.szNotSent).empty());
+        }
     }
 }
 
