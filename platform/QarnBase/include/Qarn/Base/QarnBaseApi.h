@@ -7,7 +7,12 @@
 #  else
 #    define QARNBASE_API __declspec(dllimport)
 #  endif
-#  define QARNBASE_PRINTF(fmt, args)
+// MinGW's C++ runtime formats like glibc (C99), so its builds check formats too.
+#  if defined(__GNUC__)
+#    define QARNBASE_PRINTF(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
+#  else
+#    define QARNBASE_PRINTF(fmt, args)
+#  endif
 #else
 #  define QARNBASE_API __attribute__((visibility("default")))
 #  define QARNBASE_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
