@@ -239,10 +239,7 @@ case $CASE in
 setup)
     # lumo once for every chain case (build-at creates it only when missing), and
     # the incremental database as a template the cases copy.
-    if ! psql -X -At -d postgres -c "SELECT 1 FROM pg_database WHERE datname = 'lumo'" | grep -q 1; then
-        createdb lumo || fail "createdb lumo"
-        "${PSQL[@]}" -d lumo -f "$ROOT/fixtures/schema/lumo.sql" || fail "lumo schema"
-    fi
+    "$ROOT/fixtures/build-at" lumo || fail "lumo"
     dropdb --if-exists "$INCR_TEMPLATE" 2>/dev/null
     createdb "$INCR_TEMPLATE" || fail "createdb $INCR_TEMPLATE"
     "${PSQL[@]}" -d "$INCR_TEMPLATE" -f "$ROOT/fixtures/schema/base.sql" || fail "base schema"

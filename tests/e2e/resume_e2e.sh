@@ -167,7 +167,9 @@ kill_at() {
         sessions_gone
         [[ $RC -eq 2 ]] && grep -q 'another upgrade of module' "$WORK/err" || break
     done
-    if [[ $RC -eq 137 && -s $WORK/log ]] && ! grep -q "^visitor-upgrade: pass $1 finished" "$WORK/err"; then
+    # A kill after the pass's "finished" line only cut the host's exit short: the pass is done.
+    [[ $RC -eq 137 ]] && grep -q "^visitor-upgrade: pass $1 finished" "$WORK/err" && RC=0
+    if [[ $RC -eq 137 && -s $WORK/log ]]; then
         KILLED=1
         # Where it was: the step named last in the log (not every step logs), the
         # module's status row, the marks of work done in both databases.
