@@ -116,10 +116,21 @@ std::string CTestServer::AdminConnInfo()
 
 std::string CTestServer::ConnInfo(const std::string& strDb)
 {
+    return ConnInfo(strDb, std::string());
+}
+
+std::string CTestServer::ConnInfo(const std::string& strDb, const std::string& strUser)
+{
     std::map<std::string, std::string> values = ReadEnvFile();
+    const std::string strServerUser = values["PGUSER"].empty() ? "postgres" : values["PGUSER"];
     return "host=" + ConnValue(values["PGHOST"]) + " port=" + ConnValue(values["PGPORT"]) +
-           " user=" + ConnValue(values["PGUSER"].empty() ? "postgres" : values["PGUSER"]) +
-           " dbname=" + ConnValue(strDb);
+           " user=" + ConnValue(strUser.empty() ? strServerUser : strUser) + " dbname=" + ConnValue(strDb);
+}
+
+std::string CTestServer::LogPath()
+{
+    const std::string strBesideCluster = ReadEnvFile()["PGTMP_DIR"] + "/postgres.log";
+    return std::ifstream(strBesideCluster).good() ? strBesideCluster : Directory() + "/postgres.log";
 }
 
 std::string CTestServer::Directory()

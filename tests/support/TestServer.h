@@ -17,8 +17,13 @@ public:
     static std::string AdminConnInfo();
     // libpq connection string of database strDb on the server.
     static std::string ConnInfo(const std::string& strDb);
+    // The same as role strUser (trust authentication: no password needed).
+    static std::string ConnInfo(const std::string& strDb, const std::string& strUser);
     // The directory pgtmp started the server in (holds its env file and log).
     static std::string Directory();
+    // The server's log file (beside the env file, or beside the cluster when the
+    // server's owner could not write there).
+    static std::string LogPath();
 };
 
 class CTestDatabase {

@@ -9,6 +9,7 @@
 #include "LogCapture.h"
 #include "ScriptTree.h"
 #include "Upgrade/RawTo100/UpgradeFunc_100.h"
+#include "db_layer/ErrorCodes.h"
 
 using namespace UnifiedUpgradeComponent;
 using vsu_test::CFakeConnect;
@@ -71,49 +72,134 @@ struct SRun {
     bool Import(const db_layer::DBParam& param) { return step.ImportForeignTables(nCode, strText, param, W()); }
 };
 
-TEST(RawTo100Config, ForeignServerIsBuiltWithQuotedParametersAndDroppedAfterBothScripts) {
-    SRun run;
-    run.tree.Write("update_V2.0", "FDW_Improt_Tables.sql",
-                   "IMPORT FOREIGN SCHEMA public FROM SERVER foreign_lumo_server INTO lumo;\n");
-    run.tree.Write("update_V2.0", "FDW_Drop_Tables.sql", "DROP SCHEMA lumo CASCADE;");
-    ASSERT_TRUE(run.Import(Param("db.o'host", 5433, "o'user", "pa''ss'")));
-    const V expected = {
-        "EXEC CREATE EXTENSION IF NOT EXISTS postgres_fdw; DROP SERVER IF EXISTS foreign_lumo_server CASCADE; CREATE "
-        "SERVER foreign_lumo_server FOREIGN DATA WRAPPER postgres_fdw OPTIONS(host 'db.o''host', port '5433', dbname "
-        "'lumo'); CREATE USER MAPPING FOR postgres SERVER foreign_lumo_server OPTIONS(user 'o''user', password "
-        "'pa''''ss''');",
-        "QUERY IMPORT FOREIGN SCHEMA public FROM SERVER foreign_lumo_server INTO lumo;",
-        "EXEC DROP SCHEMA lumo CASCADE;", "EXEC " + kDropServer};
-    EXPECT_EQ(run.write.calls, expected);
+FakeRow Setting(const char* szName, const char* szValue, bool bMaySet, const char* szSource = "configuration file") {
+    return {{"name", std::string(szName)},
+            {"setting", std::string(szValue)},
+            {"source", std::string(szSource)},
+            {"may_set", std::string(bMaySet ? "1" : "0")}};
 }
 
-TEST(RawTo100Config, ForeignServerFailureStopsThePassAndLogsThePasswordMasked) {
-    SRun run;
-    run.write.OnFail("CREATE EXTENSION IF NOT EXISTS postgres_fdw;", 33, "could not connect", true);
-    EXPECT_FALSE(run.step.UpgradeCourse_Config(run.nCode, run.strText, &run.read, &run.write,
-                                               Param("h", 5432, "u", "s3cr'et")));
-    EXPECT_EQ(run.nCode, 33);
-    EXPECT_EQ(run.strText, "could not connect");
-    // Nothing after the failed statement but the rollback of the pass's transaction.
-    EXPECT_EQ(run.write.StatementsContaining("foreign_lumo_server").size(), 1u);
-    EXPECT_EQ(run.write.calls.back(), "ROLLBACK");
-    EXPECT_TRUE(run.read.calls.empty());
-    const auto lines = run.log.Lines();
-    ASSERT_EQ(lines.size(), 1u);  // the wrapper's line only
-    EXPECT_EQ(lines[0].nLevel, 4);
-    EXPECT_NE(lines[0].strLine.find("user 'u', password '"), std::string::npos);
-    EXPECT_EQ(lines[0].strLine.find("s3cr"), std::string::npos) << lines[0].strLine;
+TEST(RawTo100Config, ForeignServerIsBuiltWithQuotedParametersOutOfTheLogAsFarAsTheRoleMayAndDroppedAfterBothScripts) {
+    const std::string strServer =
+        "EXEC CREATE EXTENSION IF NOT EXISTS postgres_fdw; DROP SERVER IF EXISTS foreign_lumo_server CASCADE; CREATE "
+        "SERVER foreign_lumo_server FOREIGN DATA WRAPPER postgres_fdw OPTIONS(host 'db.o''host', port '5433', dbname "
+        "'lumo'); CREATE USER MAPPING FOR CURRENT_USER SERVER foreign_lumo_server OPTIONS(user 'o''user', password "
+        "'pa''''ss''');";
+    const std::string strUsable = "QUERY SELECT count(*)::int AS usable FROM pg_foreign_data_wrapper";
+    const V scripts = {"QUERY IMPORT FOREIGN SCHEMA public FROM SERVER foreign_lumo_server INTO lumo;",
+                       "EXEC DROP SCHEMA lumo CASCADE;", "EXEC " + kDropServer};
+    const struct {
+        std::vector<FakeRow> settings;
+        const char* szUsable;  // whether a role that leaves a setting unprotected may use postgres_fdw
+        V calls;               // after the settings query, up to the foreign server statement's end
+        const char* szNamed;   // the settings the level-3 line names
+    } cases[] = {
+        // A superuser on a site that logs every statement: switched off for the one statement and
+        // then back to the values read; a setting already quiet is left alone.
+        {{Setting("log_statement", "all", true), Setting("log_min_duration_statement", "-1", true),
+          Setting("log_min_error_statement", "error", true), Setting("track_activities", "on", true)},
+         nullptr,
+         {"EXEC SET LOCAL log_statement = 'none';SET LOCAL log_min_error_statement = 'panic';SET LOCAL "
+          "track_activities = 'off';",
+          strServer,
+          "EXEC SET LOCAL log_statement = 'all';SET LOCAL log_min_error_statement = 'error';SET LOCAL "
+          "track_activities = 'on';"},
+         nullptr},
+        // No superuser: what it may change is switched off, the rest is named, and the statement is
+        // sent only when the role may use the wrapper (else it could only fail, and be logged whole).
+        {{Setting("log_min_error_statement", "error", false), Setting("debug_print_parse", "on", true),
+          Setting("log_statement", "none", false)},
+         "1",
+         {strUsable, "EXEC SET LOCAL debug_print_parse = 'off';", strServer,
+          "EXEC SET LOCAL debug_print_parse = 'on';"},
+         "log_min_error_statement"},
+        {{Setting("log_min_error_statement", "error", false), Setting("track_activities", "on", false)},
+         "0",
+         {strUsable},
+         "log_min_error_statement, track_activities"},
+    };
+    for (const auto& c : cases) {
+        SRun run;
+        run.tree.Write("update_V2.0", "FDW_Improt_Tables.sql",
+                       "IMPORT FOREIGN SCHEMA public FROM SERVER foreign_lumo_server INTO lumo;\n");
+        run.tree.Write("update_V2.0", "FDW_Drop_Tables.sql", "DROP SCHEMA lumo CASCADE;");
+        run.write.OnRows("FROM pg_settings s", c.settings, true);
+        if (c.szUsable) run.write.OnRows("AS usable", {{{"usable", std::string(c.szUsable)}}}, true);
+        const bool bSent = c.szUsable == nullptr || std::string(c.szUsable) == "1";
+        EXPECT_EQ(run.Import(Param("db.o'host", 5433, "o'user", "pa''ss'")), bSent);
+
+        ASSERT_FALSE(run.write.calls.empty());
+        EXPECT_NE(run.write.calls[0].find(" FROM pg_settings s, pg_roles r WHERE r.rolname = current_user AND s.name "
+                                          "IN ('log_statement', 'log_min_duration_statement', "),
+                  std::string::npos) << run.write.calls[0];
+        V vecCalls(run.write.calls.begin() + 1, run.write.calls.end());
+        for (auto& strCall : vecCalls)
+            if (strCall.rfind(strUsable, 0) == 0) strCall.resize(strUsable.size());
+        V expected = c.calls;
+        if (bSent) expected.insert(expected.end(), scripts.begin(), scripts.end());
+        EXPECT_EQ(vecCalls, expected);
+        EXPECT_EQ(run.log.Contains("The role may not change " + std::string(c.szNamed ? c.szNamed : "") + ":"),
+                  c.szNamed != nullptr);
+        if (!bSent) {
+            EXPECT_EQ(run.nCode, db_layer::SqlStateToCode("42501"));
+            EXPECT_EQ(run.strText.find("permission denied for foreign-data wrapper postgres_fdw"), 0u) << run.strText;
+            EXPECT_EQ(run.log.Messages(5).size(), 1u);
+        }
+    }
+}
+
+TEST(RawTo100Config, ForeignServerFailureRollsBackWithThePasswordMaskedAndSamplingIsPausedAroundThePass) {
+    // A site that samples transactions for its log: sampling is stopped before BEGIN, where the server
+    // decides it, and given back after the transaction whatever its end: RESET where the session had
+    // not set it itself. Giving it back is checked like any statement.
+    const struct {
+        const char* szSource;
+        bool bServerFails;
+        bool bResumeFails;
+        const char* szResume;
+    } cases[] = {
+        {"database", true, false, "EXEC RESET log_transaction_sample_rate;"},
+        {"session", true, true, "EXEC SET log_transaction_sample_rate = '0.5';"},
+        {"database", false, true, "EXEC RESET log_transaction_sample_rate;"},
+    };
+    for (const auto& c : cases) {
+        SRun run;
+        run.write.OnRows("IN ('log_transaction_sample_rate')",
+                         {Setting("log_transaction_sample_rate", "0.5", true, c.szSource)}, true);
+        if (c.bServerFails)
+            run.write.OnFail("CREATE EXTENSION IF NOT EXISTS postgres_fdw;", 33, "could not connect", true);
+        if (c.bResumeFails) run.write.OnFail(c.szResume + 5, 34, "connection lost");
+        EXPECT_FALSE(run.step.UpgradeCourse_Config(run.nCode, run.strText, &run.read, &run.write,
+                                                   Param("h", 5432, "u", "s3cr'et")));
+        // The first failure is the one reported.
+        EXPECT_EQ(run.nCode, c.bServerFails ? 33 : 34);
+        EXPECT_EQ(run.write.calls[1], "EXEC SET log_transaction_sample_rate = '0';");
+        const V vecTail(run.write.calls.end() - 2, run.write.calls.end());
+        EXPECT_EQ(vecTail, (V{c.bServerFails ? "ROLLBACK" : "COMMIT", c.szResume}));
+        if (!c.bServerFails) continue;
+        EXPECT_EQ(run.strText, "could not connect");
+        // Nothing after the failed statement but the rollback of the pass's transaction.
+        EXPECT_EQ(run.write.StatementsContaining("foreign_lumo_server").size(), 1u);
+        EXPECT_TRUE(run.read.calls.empty());
+        const auto lines = run.log.Lines();
+        ASSERT_EQ(lines.size(), c.bResumeFails ? 2u : 1u);  // the wrapper's lines only
+        EXPECT_EQ(lines[0].nLevel, 4);
+        EXPECT_NE(lines[0].strLine.find("CREATE USER MAPPING FOR CURRENT_USER SERVER foreign_lumo_server OPTIONS(user "
+                                        "'u', password '***');"),
+                  std::string::npos) << lines[0].strLine;
+        EXPECT_EQ(lines[0].strLine.find("s3cr"), std::string::npos) << lines[0].strLine;
+    }
 }
 
 TEST(RawTo100Config, MissingForeignTableScriptsAreSentAsEmptyTextsAndTheirFailureStopsThePass) {
     {
         SRun run;
         ASSERT_TRUE(run.Import(Param("h", 1, "u", "p")));
-        ASSERT_EQ(run.write.calls.size(), 4u);
-        EXPECT_EQ(run.write.calls[1], "QUERY ");
-        EXPECT_EQ(run.write.calls[2], "EXEC ");
+        ASSERT_EQ(run.write.calls.size(), 5u);  // the settings query first
+        EXPECT_EQ(run.write.calls[2], "QUERY ");
+        EXPECT_EQ(run.write.calls[3], "EXEC ");
     }
-    // Each later statement failing leaves the server in place and ends the operation there.
+    // Each later statement failing ends the operation there.
     const std::string failingTexts[] = {"IMPORT 1;", "DROP 2;", kDropServer};
     for (size_t nFailing = 0; nFailing < 3; ++nFailing) {
         SRun run;
@@ -122,7 +208,7 @@ TEST(RawTo100Config, MissingForeignTableScriptsAreSentAsEmptyTextsAndTheirFailur
         run.write.OnFail(failingTexts[nFailing], 51 + static_cast<int>(nFailing), "failed");
         EXPECT_FALSE(run.Import(Param("h", 1, "u", "p")));
         EXPECT_EQ(run.nCode, 51 + static_cast<int>(nFailing));
-        EXPECT_EQ(run.write.calls.size(), nFailing + 2);
+        EXPECT_EQ(run.write.calls.size(), nFailing + 3);
     }
 }
 

@@ -13,6 +13,7 @@
 #include "Qarn/Base/TimeUtil.h"
 #include "Upgrade/LogPosition.h"
 #include "Upgrade/PassMarker.h"
+#include "Upgrade/RawTo100/UnloggedStatement.h"
 #include "Upgrade/RawTo100/VisitGroupRows.h"
 #include "Upgrade/ScriptFile.h"
 #include "Upgrade/SqlText.h"
@@ -28,11 +29,19 @@ const SStepLiterals kLiterals = {"CRawTo100", "0.0.0", "1.0.0", nullptr, nullptr
 const char* const kForeignServerSql =
     "CREATE EXTENSION IF NOT EXISTS postgres_fdw; DROP SERVER IF EXISTS foreign_lumo_server CASCADE; "
     "CREATE SERVER foreign_lumo_server FOREIGN DATA WRAPPER postgres_fdw OPTIONS(host '%s', port '%d', "
-    "dbname '%s'); CREATE USER MAPPING FOR postgres SERVER foreign_lumo_server OPTIONS(user '%s', password '%s');";
+    "dbname '%s'); CREATE USER MAPPING FOR CURRENT_USER SERVER foreign_lumo_server OPTIONS(user '%s', password '%s');";
 const char* const kForeignDatabase = "lumo";
 const char* const kImportTablesScript = "META_INFO/visitor.s/runtime_script/db_init/update_V2.0/FDW_Improt_Tables.sql";
 const char* const kDropTablesScript = "META_INFO/visitor.s/runtime_script/db_init/update_V2.0/FDW_Drop_Tables.sql";
 const char* const kDropServerSql = "DROP SERVER IF EXISTS foreign_lumo_server CASCADE;";
+// Whether a role that is no superuser may create the server at all.
+const char* const kForeignWrapperUsableQuery =
+    "SELECT count(*)::int AS usable FROM pg_foreign_data_wrapper WHERE fdwname = 'postgres_fdw' AND "
+    "has_foreign_data_wrapper_privilege(oid, 'USAGE');";
+const char* const kForeignWrapperRefused =
+    "permission denied for foreign-data wrapper postgres_fdw: the role may not use it, and the foreign server "
+    "statement that would fail on it was not sent, since the server would log it with the password";
+const char* const kInsufficientPrivilege = "42501";
 
 const char* const kAccessLevelQuery =
     "SELECT access_level_id, access_group_id FROM public.access_level_access_group_rel WHERE is_deleted = 0 and "
@@ -129,10 +138,7 @@ bool CRawTo100::UpgradeCourse_Config(int& nErrorCode, std::string& strErrorInfo,
     auto pWrite = std::make_shared<CDBAccessConn>(pSecondConn);
     const std::string strName = QualifiedName("UpgradeCourse_Config");
 
-    // The inserts below have no key to skip a row that is already there: the
-    // whole work commits with its mark, so a repeated pass does none of it again
-    // and a failed or killed one leaves nothing behind, the foreign server included.
-    return RunOnce(nErrorCode, strErrorInfo, CPassMarker::kConfiguration, "UpgradeCourse_Config", pWrite, [&] {
+    auto fnWork = [&] {
         if (!ImportForeignTables(nErrorCode, strErrorInfo, dbParam, pWrite)) return false;
         if (!UpdateVisitorALTable(nErrorCode, strErrorInfo, pRead, pWrite)) {
             UPG_LOG(LOG_ERROR, "[%s] UpdateVisitorALTable failed.Error Code:%d, Error Info:%s.[%s(%d)]",
@@ -150,7 +156,26 @@ bool CRawTo100::UpgradeCourse_Config(int& nErrorCode, std::string& strErrorInfo,
             return false;
         }
         return true;
-    });
+    };
+    // The foreign server's password must not reach the server's log through a
+    // sampled transaction, and sampling is decided at BEGIN: paused around it.
+    CUnloggedStatement sampling(pWrite, strName);
+    if (!sampling.PauseSampling(nErrorCode, strErrorInfo)) return false;
+    // The inserts have no key to skip a row that is already there: the whole
+    // work commits with its mark, so a repeated pass does none of it again and a
+    // failed or killed one leaves nothing behind, the foreign server (with its
+    // user mapping and password) included.
+    const bool bDone =
+        RunOnce(nErrorCode, strErrorInfo, CPassMarker::kConfiguration, "UpgradeCourse_Config", pWrite, fnWork);
+    // After a failure its error stays in the fields, whatever the sampling's resumption gives.
+    int nResumeCode = 0;
+    std::string strResumeInfo;
+    if (!sampling.ResumeSampling(nResumeCode, strResumeInfo) && bDone) {
+        nErrorCode = nResumeCode;
+        strErrorInfo = strResumeInfo;
+        return false;
+    }
+    return bDone;
 }
 
 bool CRawTo100::ImportForeignTables(int& nErrorCode, std::string& strErrorInfo, db_layer::DBParam dbParam,
@@ -160,7 +185,23 @@ bool CRawTo100::ImportForeignTables(int& nErrorCode, std::string& strErrorInfo, 
     const std::string strServerSql =
         str_fmt(kForeignServerSql, CSqlText::Escape(dbParam.host).c_str(), dbParam.port, kForeignDatabase,
                 CSqlText::Escape(dbParam.user).c_str(), CSqlText::Escape(dbParam.password).c_str());
-    if (!pWrite->ExecuteHelper(strServerSql)) return CopyErrorAndFail(pWrite, nErrorCode, strErrorInfo);
+    CUnloggedStatement serverStatement(pWrite, QualifiedName("ImportForeignTables"));
+    if (!serverStatement.ReadSettings(nErrorCode, strErrorInfo)) return false;
+    if (!serverStatement.Unprotected().empty()) {
+        // The server would log a failing statement whole: one that would fail for
+        // want of the wrapper is not sent.
+        int nUsable = 0;
+        if (!pWrite->ExecuteQuery(kForeignWrapperUsableQuery, RowReaders::LastInt("usable", nUsable)))
+            return CopyErrorAndFail(pWrite, nErrorCode, strErrorInfo);
+        if (nUsable == 0) {
+            nErrorCode = db_layer::SqlStateToCode(kInsufficientPrivilege);
+            strErrorInfo = std::string(kForeignWrapperRefused) + " (SQLSTATE " + kInsufficientPrivilege + ")";
+            UPG_LOG(LOG_ERROR, "[%s]Foreign server statement not sent.Error Code:%d, Error Info:%s.[%s(%d)]",
+                    QualifiedName("ImportForeignTables").c_str(), nErrorCode, strErrorInfo.c_str());
+            return false;
+        }
+    }
+    if (!serverStatement.Execute(nErrorCode, strErrorInfo, strServerSql)) return false;
 
     // Unreadable scripts run as empty texts; the database layer reports them.
     std::string strScript;
