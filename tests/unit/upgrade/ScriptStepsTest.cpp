@@ -193,7 +193,12 @@ TEST(ScriptSteps, GroupFixUpRunsBothTablesThenTheMarkerWhateverFails) {
         "visitor.visit_group_visitor_rel.visitor_group_id from visitor.visit_group_visitor_rel where "
         "visitor.visit_group_visitor_rel.visitor_id = visitor.visitor_appoint_record.visitor_id order by "
         "visitor.visit_group_visitor_rel.update_time LIMIT 1)";
+    const std::string strCreateIndex =
+        "CREATE INDEX IF NOT EXISTS visit_group_visitor_rel_visitor_id_update_time_idx "
+        "ON visitor.visit_group_visitor_rel (visitor_id, update_time)";
     CFakeConnect conn;
+    conn.OnRows("FROM pg_catalog.pg_index", {{{"table_found", "1"}, {"serving_indexes", "0"}}}, true);
+    conn.OnFail(strCreateIndex, 13, "must be owner of table visit_group_visitor_rel");
     conn.OnFail(strVisitRecords, 11, "no visitor_record");
     conn.OnFail(strAppointRecords, 12, "no visitor_appoint_record");
     vsu_test::CLogCapture log;
@@ -202,8 +207,24 @@ TEST(ScriptSteps, GroupFixUpRunsBothTablesThenTheMarkerWhateverFails) {
     std::string strText;
 
     EXPECT_TRUE(step.UpgradeCourse_Records(nCode, strText, nullptr, &conn, db_layer::DBParam()));
-    EXPECT_EQ(conn.Statements(), (std::vector<std::string>{strVisitRecords, strAppointRecords, Finished("1.6.0")}));
-    EXPECT_EQ(nCode, 12);
+    const auto sent = conn.Statements();
+    ASSERT_EQ(sent.size(), 5u);
+    EXPECT_NE(sent[0].find("FROM pg_catalog.pg_index"), std::string::npos) << "the index look-up comes first";
+    EXPECT_EQ(std::vector<std::string>(sent.begin() + 1, sent.end()),
+              (std::vector<std::string>{strCreateIndex, strVisitRecords, strAppointRecords, Finished("1.6.0")}))
+        << "a refused index is passed over";
+    EXPECT_EQ(nCode, 12) << "the index's failure is not the pass's";
+    const auto warnings = log.Messages(4);
+    EXPECT_EQ(std::count_if(warnings.begin(), warnings.end(),
+                            [](const std::string& strLine) {
+                                return strLine.rfind("[UnifiedUpgradeComponent::C130ToC160::UpgradeCourse_Records]"
+                                                     "group fix-up goes on without an index on "
+                                                     "visitor.visit_group_visitor_rel (visitor_id, update_time), "
+                                                     "errorcode:13, errorinfo:must be owner of table "
+                                                     "visit_group_visitor_rel[",
+                                                     0) == 0;
+                            }),
+              1);
     const auto errors = log.Messages(5);
     ASSERT_EQ(errors.size(), 2u);
     EXPECT_EQ(errors[0].rfind("[UnifiedUpgradeComponent::C130ToC160::UpgradeCourse_Records]update "

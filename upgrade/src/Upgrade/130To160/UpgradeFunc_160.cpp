@@ -19,13 +19,64 @@ const char* const kGroupFixUps[] = {
     "visitor.visit_group_visitor_rel.visitor_id = visitor.visitor_appoint_record.visitor_id order by "
     "visitor.visit_group_visitor_rel.update_time LIMIT 1)",
 };
+
+// Whether the membership table exists, and how many valid, whole-table btree
+// indexes lead with (visitor_id, update_time), whatever their names: such an
+// index gives each record's subquery its first membership by update_time.
+// Key columns only (indnkeyatts): INCLUDE columns are not ordered.
+const char* const kServingIndexQuery =
+    "WITH t(rel) AS (SELECT to_regclass('visitor.visit_group_visitor_rel')) "
+    "SELECT (t.rel IS NOT NULL)::int AS table_found, (SELECT count(*) FROM pg_catalog.pg_index i "
+    "JOIN pg_catalog.pg_class x ON x.oid = i.indexrelid JOIN pg_catalog.pg_am m ON m.oid = x.relam "
+    "JOIN pg_catalog.pg_attribute a0 ON a0.attrelid = i.indrelid AND a0.attnum = i.indkey[0] "
+    "JOIN pg_catalog.pg_attribute a1 ON a1.attrelid = i.indrelid AND a1.attnum = i.indkey[1] "
+    "WHERE i.indrelid = t.rel AND i.indisvalid AND i.indpred IS NULL AND i.indnkeyatts >= 2 "
+    "AND m.amname = 'btree' AND a0.attname = 'visitor_id' AND a1.attname = 'update_time')::int AS serving_indexes "
+    "FROM t";
+
+// Not CONCURRENTLY: a failed plain build leaves nothing behind, where a failed
+// concurrent one would leave an invalid index under this name for IF NOT EXISTS
+// to skip on every rerun. The memberships are few; their writes wait briefly.
+const char* const kCreateGroupIndex =
+    "CREATE INDEX IF NOT EXISTS visit_group_visitor_rel_visitor_id_update_time_idx "
+    "ON visitor.visit_group_visitor_rel (visitor_id, update_time)";
 }  // namespace
 
 C130ToC160::C130ToC160() : CScriptStep(kLiterals, CScriptStep::NO_INCREMENTAL_SCRIPT) {}
 
+// Without the index every record's subquery scans every membership: the fix-up
+// grows as records x memberships. The index saves time and changes no group, so
+// a look-up or build that fails is a warning and the fix-up runs all the same;
+// the error fields keep reporting the fix-up and the marker only.
+void C130ToC160::EnsureGroupIndex(const DBAccessConnPtr& pConn) const {
+    int nTableFound = 0;
+    int nServing = 0;
+    const bool bFound = pConn->ExecuteQuery(kServingIndexQuery, [&](db_layer::CConnect& conn) {
+        if (conn.IsEOF()) return;
+        nTableFound = conn.GetInt("table_found");
+        nServing = conn.GetInt("serving_indexes");
+    });
+    // A missing table is the fix-up's own failure, logged by it.
+    if (bFound && (nTableFound == 0 || nServing > 0)) return;
+    if (bFound) {
+        UPG_LOG(LOG_INFO,
+                "[%s]no index on visitor.visit_group_visitor_rel (visitor_id, update_time), creating: %s[%s(%d)]",
+                QualifiedName("UpgradeCourse_Records").c_str(), kCreateGroupIndex);
+        if (pConn->ExecuteHelper(kCreateGroupIndex)) return;
+    }
+    int nCode = 0;
+    std::string strText;
+    pConn->GetLastError(nCode, strText);
+    UPG_LOG(LOG_WARN,
+            "[%s]group fix-up goes on without an index on visitor.visit_group_visitor_rel (visitor_id, update_time), "
+            "errorcode:%d, errorinfo:%s[%s(%d)]",
+            QualifiedName("UpgradeCourse_Records").c_str(), nCode, strText.c_str());
+}
+
 bool C130ToC160::UpgradeCourse_Records(int& nErrorCode, std::string& strErrorInfo, db_layer::CConnect* /*pFirstConn*/,
                                        db_layer::CConnect* pSecondConn, db_layer::DBParam /*dbParam*/) {
     auto pSecond = std::make_shared<CDBAccessConn>(pSecondConn);
+    EnsureGroupIndex(pSecond);
     // A failed fix-up is logged and passed over: the group is derived data, the version step goes on.
     for (const char* szSql : kGroupFixUps) {
         if (pSecond->ExecuteHelper(szSql)) continue;
