@@ -17,6 +17,8 @@ public:
     static constexpr const char* kConfiguration = "configuration";
     // The incremental configuration pass of a step on the database it changes.
     static constexpr const char* kIncrementalConfiguration = "incremental_configuration";
+    // The group fix-up of the records pass to 1.6.0.
+    static constexpr const char* kGroupFixUp = "group_fixup";
     static constexpr const char* kCheckPoints = "check_point_rebuild";
     static constexpr const char* kSelfAppointFlags = "self_appoint_check_inversion";
 

@@ -1,8 +1,11 @@
 #include "Upgrade/130To160/UpgradeFunc_160.h"
 
 #include <memory>
+#include <set>
+#include <string>
 
 #include "Upgrade/LogPosition.h"
+#include "Upgrade/PassMarker.h"
 
 namespace UnifiedUpgradeComponent {
 
@@ -76,14 +79,33 @@ void C130ToC160::EnsureGroupIndex(const DBAccessConnPtr& pConn) const {
 bool C130ToC160::UpgradeCourse_Records(int& nErrorCode, std::string& strErrorInfo, db_layer::CConnect* /*pFirstConn*/,
                                        db_layer::CConnect* pSecondConn, db_layer::DBParam /*dbParam*/) {
     auto pSecond = std::make_shared<CDBAccessConn>(pSecondConn);
-    EnsureGroupIndex(pSecond);
-    // A failed fix-up is logged and passed over: the group is derived data, the version step goes on.
-    for (const char* szSql : kGroupFixUps) {
-        if (pSecond->ExecuteHelper(szSql)) continue;
-        pSecond->GetLastError(nErrorCode, strErrorInfo);
-        UPG_LOG(LOG_ERROR,
-                "[%s]update visitor.visitor_record  set visitor_group_id  failed, errorcode:%d, errorinfo:%s[%s(%d)]",
-                QualifiedName("UpgradeCourse_Records").c_str(), nErrorCode, strErrorInfo.c_str());
+    // Done once per database: a records pass run again (after a kill or a later
+    // failure) would also give a group to the appointments that later steps made
+    // since, which one run never does. Marked only when both statements took
+    // effect; a kill before the mark repeats the fix-up before any later step ran.
+    CPassMarker marker(Literals().szToVersion, QualifiedName("UpgradeCourse_Records"));
+    std::set<std::string> setDone;
+    int nMarkCode = 0;
+    std::string strMarkText;
+    // Marks that cannot be read (no visitor schema) leave the fix-up to report its own failure.
+    const bool bMarksRead = marker.Read(nMarkCode, strMarkText, setDone, pSecond);
+    if (setDone.count(CPassMarker::kGroupFixUp) > 0) {
+        UPG_LOG(LOG_INFO, "[%s]group fix-up was done before on this database, not done again.[%s(%d)]",
+                QualifiedName("UpgradeCourse_Records").c_str());
+    } else {
+        EnsureGroupIndex(pSecond);
+        // A failed fix-up is logged and passed over: the group is derived data, the version step goes on.
+        bool bAllDone = true;
+        for (const char* szSql : kGroupFixUps) {
+            if (pSecond->ExecuteHelper(szSql)) continue;
+            bAllDone = false;
+            pSecond->GetLastError(nErrorCode, strErrorInfo);
+            UPG_LOG(LOG_ERROR,
+                    "[%s]update visitor.visitor_record  set visitor_group_id  failed, errorcode:%d, "
+                    "errorinfo:%s[%s(%d)]",
+                    QualifiedName("UpgradeCourse_Records").c_str(), nErrorCode, strErrorInfo.c_str());
+        }
+        if (bAllDone && bMarksRead) marker.Write(nErrorCode, strErrorInfo, CPassMarker::kGroupFixUp, pSecond);
     }
     SetUpgradeFinished(nErrorCode, strErrorInfo, pSecond);
     return true;
