@@ -29,13 +29,8 @@ for f in visitor-upgrade libapproval_statement_capture.so approval_replay_floor;
     [[ -e $BIN/$f ]] || { echo "run_bench: no $BIN/$f (build it first)" >&2; exit 2; }
 done
 
-WORK=$(mktemp -d /tmp/vsu-approval-bench.XXXXXXXX)
-"$ROOT/tests/support/pgtmp" start "$WORK/pg" >/dev/null
-trap '"$ROOT/tests/support/pgtmp" stop "$WORK/pg" >/dev/null 2>&1; rm -rf -- "$WORK"' EXIT
-set -a
-# shellcheck disable=SC1091
-. "$WORK/pg/env"
-set +a
+# shellcheck source=../throwaway-server.sh
+. "$ROOT/bench/throwaway-server.sh" approval
 PSQL=(psql -X -q -v ON_ERROR_STOP=1 -o /dev/null)
 
 top_up() { # DB N

@@ -30,13 +30,8 @@ SIZES=("${@:2}")
 [[ -x $BIN/visitor-upgrade && -x $BIN/group_fixup_bench ]] ||
     { echo "run_bench: build the targets visitor-upgrade and group_fixup_bench first" >&2; exit 2; }
 
-WORK=$(mktemp -d /tmp/vsu-group-fixup-bench.XXXXXXXX)
-"$ROOT/tests/support/pgtmp" start "$WORK/pg" >/dev/null
-trap '"$ROOT/tests/support/pgtmp" stop "$WORK/pg" >/dev/null 2>&1; rm -rf -- "$WORK"' EXIT
-set -a
-# shellcheck disable=SC1091
-. "$WORK/pg/env"
-set +a
+# shellcheck source=../throwaway-server.sh
+. "$ROOT/bench/throwaway-server.sh" group-fixup
 PSQL=(psql -X -q -v ON_ERROR_STOP=1 -o /dev/null)
 scalar() { psql -X -At -v ON_ERROR_STOP=1 -d "$1" -c "$2"; }
 

@@ -19,13 +19,8 @@ SIZES=("${@:2}")
 [[ -x $BIN/visitor-upgrade && -x $BIN/visitor_record_bench ]] ||
     { echo "run_bench: build the targets visitor-upgrade and visitor_record_bench first" >&2; exit 2; }
 
-WORK=$(mktemp -d /tmp/vsu-visitor-record-bench.XXXXXXXX)
-"$ROOT/tests/support/pgtmp" start "$WORK/pg" >/dev/null
-trap '"$ROOT/tests/support/pgtmp" stop "$WORK/pg" >/dev/null 2>&1; rm -rf -- "$WORK"' EXIT
-set -a
-# shellcheck disable=SC1091
-. "$WORK/pg/env"
-set +a
+# shellcheck source=../throwaway-server.sh
+. "$ROOT/bench/throwaway-server.sh" visitor-record
 
 for n in "${SIZES[@]}"; do
     db=bench_visitor_record_$n
