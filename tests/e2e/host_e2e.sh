@@ -308,6 +308,47 @@ lock_wait_shown_bounded_by_lock_timeout_and_resumed)
         fail "the visit records were not copied exactly once"
     ;;
 
+superuser_other_than_postgres_upgrades_and_no_password_reaches_the_server_log)
+    # An audited site logs every statement; the foreign server's password must still reach no log line,
+    # on success (as a superuser other than postgres) and when the foreign server statement is refused.
+    log=$VSU_PG_DIR/postgres.log
+    [[ -f $log ]] || fail "no server log at $log"
+    secret="e2e-secret-$$-$RANDOM"
+    role=vsu_e2e_$$
+    q postgres "CREATE ROLE $role SUPERUSER LOGIN" >/dev/null || fail "create role"
+    trap 'cleanup; q postgres "DROP ROLE IF EXISTS $role" >/dev/null 2>&1' EXIT
+    db=e2e_audited_$$
+    DBS+=("$db" "${db}_refused")
+    VSU_BIN=$BIN "$ROOT/fixtures/build-at" 0.0.0 --db "$db" --scale 100 >"$WORK/build.out" 2>&1 ||
+        { cat "$WORK/build.out"; fail "build-at 0.0.0"; }
+    createdb -T "$db" "${db}_refused" || fail "copy"
+    for d in "$db" "${db}_refused"; do
+        q postgres "ALTER DATABASE $d SET log_statement = 'all'" >/dev/null
+        q postgres "ALTER DATABASE $d SET log_min_duration_statement = 0" >/dev/null
+    done
+    q "${db}_refused" "CREATE FUNCTION public.refuse_mapping() RETURNS event_trigger LANGUAGE plpgsql AS
+                       \$\$BEGIN RAISE EXCEPTION 'user mappings are refused here'; END\$\$;
+                       CREATE EVENT TRIGGER refuse_mapping ON ddl_command_start WHEN TAG IN ('CREATE USER MAPPING')
+                       EXECUTE FUNCTION public.refuse_mapping()" >/dev/null || fail "event trigger"
+    from=$(wc -l <"$log")
+    PGPASSWORD=$secret host run --from 0.0.0 --pass config,records --db1 "dbname=$db user=$role" \
+        --workdir "$ROOT/fixtures"
+    expect_rc 0 "upgrade from 0.0.0 as $role"
+    [[ $(q "$db" "SELECT count(*) FROM visitor.visitor_record WHERE id < 2000000000") -eq 100 ]] ||
+        fail "the visit records were not copied"
+    PGPASSWORD=$secret host run --from 0.0.0 --pass config --db1 "dbname=${db}_refused" --workdir "$ROOT/fixtures"
+    expect_rc 1 "config pass with the user mapping refused"
+    expect_err "user mappings are refused here"
+    for d in "$db" "${db}_refused"; do
+        [[ $(q "$d" "SELECT count(*) FROM pg_foreign_server") -eq 0 &&
+            $(q "$d" "SELECT count(*) FROM pg_user_mappings") -eq 0 ]] || fail "a foreign server or mapping is left in $d"
+    done
+    sleep 0.5 # the server writes its log lines asynchronously to our reads
+    tail -n +"$((from + 1))" "$log" >"$WORK/server.log"
+    grep -q 'statement: ' "$WORK/server.log" || fail "statement logging was not on: the check proves nothing"
+    ! grep -n -- "$secret" "$WORK/server.log" | head -3 | grep . || fail "the password reached the server log"
+    ;;
+
 reference_database_built_at_1_15_0_through_the_chain)
     name=e2e_chain_$$
     DBS+=("$name")
