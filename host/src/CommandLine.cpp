@@ -94,7 +94,7 @@ bool CCommandLine::Parse(int argc, char** argv, int& nExitCode) {
     pStatus->add_option("--db1", m_status.strDb1, "libpq connection string of the module database")->required();
 
     CLI::App* pVerify =
-        app.add_subcommand("verify", "Check, reading only, that an upgraded database holds what the upgrade must leave");
+        app.add_subcommand("verify", "Check, reading only, that an upgraded database holds what the upgrade leaves");
     pVerify->footer(kPasswordHelp);
     pVerify->add_option("--db1", m_verify.strDb1, "libpq connection string of the module database")->required();
     CLI::Option* pVerifyDb3 =
