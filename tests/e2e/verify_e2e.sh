@@ -3,7 +3,8 @@
 #   verify_e2e.sh faults HOST ROOT   a full upgrade from 0.0.0 verifies clean (text and JSON, also over a
 #                                    SELECT-only role and a read-only connection); then one fault of each
 #                                    kind, planted in a copy, fails its check alone and names the planted key
-#   verify_e2e.sh usage  HOST ROOT   usage errors exit 2, an unreachable database exits 2
+#   verify_e2e.sh usage  HOST ROOT   usage errors exit 2, an unreachable database exits 2, a database
+#                                    without the module exits 1
 # Needs the e2e.chain_setup fixture (lumo, the incremental database template).
 # Exit 0 pass, 1 fail.
 set -uo pipefail
@@ -142,6 +143,11 @@ usage)
     host verify --db1 "dbname=e2e_verify_no_such_database_$$"
     [[ $RC -eq 2 ]] || fail "unreachable database exited $RC, expected 2"
     grep -q '^visitor-upgrade: cannot connect with --db1: ' "$WORK/err" || fail "unreachable database: line"
+    # A database that is no module database: the checks cannot run, which proves nothing: exit 1.
+    host verify --db1 "dbname=postgres"
+    [[ $RC -eq 1 ]] || fail "verify of a database without the module exited $RC, expected 1"
+    grep -q '^ERROR status_rows: could not check that .*platform.module_version_status' "$WORK/out" ||
+        fail "no ERROR line naming the missing status table"
     ;;
 
 *)
