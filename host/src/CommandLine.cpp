@@ -93,6 +93,14 @@ bool CCommandLine::Parse(int argc, char** argv, int& nExitCode) {
     pStatus->footer(kPasswordHelp);
     pStatus->add_option("--db1", m_status.strDb1, "libpq connection string of the module database")->required();
 
+    CLI::App* pVerify =
+        app.add_subcommand("verify", "Check, reading only, that an upgraded database holds what the upgrade leaves");
+    pVerify->footer(kPasswordHelp);
+    pVerify->add_option("--db1", m_verify.strDb1, "libpq connection string of the module database")->required();
+    CLI::Option* pVerifyDb3 =
+        pVerify->add_option("--db3", m_verify.strDb3, "Incremental database: check that no template was left there");
+    pVerify->add_flag("--json", m_verify.bJson, "Print one JSON document instead of lines");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
@@ -141,6 +149,11 @@ bool CCommandLine::Parse(int argc, char** argv, int& nExitCode) {
     } else if (*pStatus) {
         m_eCommand = ECommand::kStatus;
         WarnOfPassword("--db1", m_status.strDb1);
+    } else if (*pVerify) {
+        m_eCommand = ECommand::kVerify;
+        WarnOfPassword("--db1", m_verify.strDb1);
+        m_verify.bHasDb3 = pVerifyDb3->count() > 0;
+        if (m_verify.bHasDb3) WarnOfPassword("--db3", m_verify.strDb3);
     } else if (bVersion) {
         m_eCommand = ECommand::kVersion;
     } else {

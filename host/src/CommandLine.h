@@ -11,7 +11,7 @@
 
 namespace VisitorUpgradeHost {
 
-enum class ECommand { kNone, kVersion, kRun, kStatus };
+enum class ECommand { kNone, kVersion, kRun, kStatus, kVerify };
 
 struct SRunOptions {
     std::string strFrom;  // as typed: handed to the plug-in and stored as step_ver
@@ -34,6 +34,13 @@ struct SStatusOptions {
     std::string strDb1;
 };
 
+struct SVerifyOptions {
+    std::string strDb1;
+    std::string strDb3;
+    bool bHasDb3 = false;  // false: the incremental database is not checked
+    bool bJson = false;
+};
+
 class CCommandLine {
 public:
     // Parses; on false, nExitCode is what main returns (0 after help, 2 on a usage error).
@@ -42,6 +49,7 @@ public:
     ECommand Command() const { return m_eCommand; }
     const SRunOptions& Run() const { return m_run; }
     const SStatusOptions& Status() const { return m_status; }
+    const SVerifyOptions& Verify() const { return m_verify; }
     const std::string& VersionLibrary() const { return m_strVersionLibrary; }
 
     // True for the passes that hand the plug-in a third connection it must have.
@@ -51,6 +59,7 @@ private:
     ECommand m_eCommand = ECommand::kNone;
     SRunOptions m_run;
     SStatusOptions m_status;
+    SVerifyOptions m_verify;
     std::string m_strVersionLibrary;
 };
 

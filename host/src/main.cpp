@@ -6,6 +6,7 @@
 #include "PluginLibrary.h"
 #include "StatusCommand.h"
 #include "UpgradeRun.h"
+#include "VerifyCommand.h"
 
 using namespace VisitorUpgradeHost;
 
@@ -42,6 +43,8 @@ int main(int argc, char** argv) {
             return CUpgradeRun(commandLine.Run()).Execute();
         case ECommand::kStatus:
             return CStatusCommand(commandLine.Status().strDb1).Execute();
+        case ECommand::kVerify:
+            return CVerifyCommand(commandLine.Verify()).Execute();
         case ECommand::kNone:
             break;
     }

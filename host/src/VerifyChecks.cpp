@@ -1,0 +1,165 @@
+#include "VerifyChecks.h"
+
+namespace VisitorUpgradeHost {
+
+namespace {
+
+// The record tables whose ids the duplicate removal makes unique and whose sub-tables it gives a key.
+const char* const kRecordTables[] = {"visitor.visitor_appoint_record", "visitor.visitor_appoint_reveiw_record",
+                                     "visitor.visitor_record"};
+
+// The fields the visit record copy writes, in its order.
+const char* const kCopiedVisitFields =
+    "object_guid, visitor_id, interviewee_id, visit_reason, visit_reason_detail, visitor_status, start_valid_time, "
+    "end_valid_time, create_time, update_time, start_time_differ, end_time_differ, temper, temper_status, is_deleted";
+
+// A stored text as a key shows it: quoted, or NULL.
+std::string Shown(const std::string& strColumn) { return "coalesce(quote_literal(" + strColumn + "), 'NULL')"; }
+
+// One query per record table, joined by UNION ALL; "%t" stands for the table's name.
+std::string EachRecordTable(const std::string& strPattern) {
+    std::string strSql;
+    for (const char* szTable : kRecordTables) {
+        std::string strOne = strPattern;
+        for (size_t nAt = strOne.find("%t"); nAt != std::string::npos; nAt = strOne.find("%t", nAt)) {
+            strOne.replace(nAt, 2, szTable);
+        }
+        strSql += (strSql.empty() ? "" : " UNION ALL ") + strOne;
+    }
+    return strSql;
+}
+
+std::string RecordTablesAsRegclass() {
+    std::string strList;
+    for (const char* szTable : kRecordTables) {
+        strList += (strList.empty() ? "'" : ", '") + std::string(szTable) + "'::regclass";
+    }
+    return strList;
+}
+
+std::vector<SVerifyCheck> MakeChecks() {
+    const std::string strFields = kCopiedVisitFields;
+    std::vector<SVerifyCheck> vecChecks;
+
+    vecChecks.push_back(
+        {"status_rows", EVerifyDatabase::kModule, "the module's status rows are finished at 1.16.0", "", "",
+         "SELECT count(*) FROM platform.module_version_status WHERE module_identity = 'visitor.s'",
+         "SELECT 0::bigint AS o, format('version_no %s: status %s, step_ver %s', " + Shown("version_no") +
+             ", coalesce(status::text, 'NULL'), " + Shown("step_ver") +
+             ") AS k FROM platform.module_version_status WHERE module_identity = 'visitor.s' "
+             "AND (status IS DISTINCT FROM 1 OR step_ver IS DISTINCT FROM '1.16.0') "
+             "UNION ALL SELECT 0, 'no status row of visitor.s' WHERE NOT EXISTS (SELECT 1 FROM "
+             "platform.module_version_status WHERE module_identity = 'visitor.s')"});
+
+    // Source and copies counted per tuple of all copied fields in one aggregation: a tuple
+    // whose counts differ was lost, doubled or changed. GROUP BY takes NULLs as equal, so
+    // records without or with a repeated object_guid are compared by all their fields.
+    vecChecks.push_back(
+        {"visit_records", EVerifyDatabase::kModule,
+         "every source visit record is in visitor.visitor_record exactly once with equal values",
+         "SELECT to_regclass('rt_data.visitor_record') IS NOT NULL AS applies",
+         "rt_data.visitor_record does not exist: no source to compare",
+         "SELECT count(*) FROM rt_data.visitor_record",
+         "SELECT min(id) AS o, format('object_guid %s (source id %s): %s in the source, %s with equal values in "
+         "visitor.visitor_record', " +
+             Shown("object_guid") +
+             ", min(id), sum(source), sum(copy)) AS k FROM (SELECT id, 1 AS source, 0 AS copy, " + strFields +
+             " FROM rt_data.visitor_record UNION ALL SELECT NULL, 0, 1, " + strFields +
+             " FROM visitor.visitor_record) u GROUP BY " + strFields +
+             " HAVING sum(source) > 0 AND sum(source) <> sum(copy)"});
+
+    // Appointments and processes meet through the flow number: appoint_approval_flow_id = process_num.
+    // Process type 4 is the visitor appointment's; other modules' processes are not looked at.
+    vecChecks.push_back(
+        {"appointment_processes", EVerifyDatabase::kModule,
+         "every appointment has exactly one approval process numbered with its flow number", "", "",
+         "SELECT count(*) FROM visitor.visitor_appoint_record",
+         "SELECT a.id AS o, format('appointment id %s, flow number %s: %s approval processes', a.id, " +
+             Shown("a.appoint_approval_flow_id") +
+             ", coalesce(p.n, 0)) AS k FROM visitor.visitor_appoint_record a LEFT JOIN (SELECT process_num, "
+             "count(*) AS n FROM officeworkflow.approve_process WHERE process_type = 4 GROUP BY process_num) p "
+             "ON p.process_num = a.appoint_approval_flow_id "
+             "WHERE coalesce(a.appoint_approval_flow_id, '') = '' OR coalesce(p.n, 0) <> 1"});
+
+    // The conversion takes the live review records of status 0, 2 and 3.
+    vecChecks.push_back(
+        {"review_conversions", EVerifyDatabase::kModule,
+         "every review record the conversion takes has exactly one appointment and one approval process", "", "",
+         "SELECT count(*) FROM visitor.visitor_appoint_reveiw_record WHERE is_deleted = 0 AND "
+         "appoint_review_status IN (0, 2, 3)",
+         "WITH r AS (SELECT id, appoint_approval_flow_id AS f FROM visitor.visitor_appoint_reveiw_record "
+         "WHERE is_deleted = 0 AND appoint_review_status IN (0, 2, 3)), "
+         "a AS (SELECT appoint_approval_flow_id AS f, count(*) AS n FROM visitor.visitor_appoint_record "
+         "WHERE appoint_approval_flow_id IN (SELECT f FROM r) GROUP BY 1), "
+         "p AS (SELECT process_num AS f, count(*) AS n FROM officeworkflow.approve_process "
+         "WHERE process_type = 4 AND process_num IN (SELECT f FROM r) GROUP BY 1) "
+         "SELECT r.id::bigint AS o, format('review record id %s, flow number %s: %s appointments, %s approval "
+         "processes', r.id, " +
+             Shown("r.f") +
+             ", coalesce(a.n, 0), coalesce(p.n, 0)) AS k FROM r LEFT JOIN a ON a.f = r.f LEFT JOIN p ON p.f = r.f "
+             "WHERE coalesce(r.f, '') = '' OR coalesce(a.n, 0) <> 1 OR coalesce(p.n, 0) <> 1"});
+
+    vecChecks.push_back(
+        {"processes_with_appointment", EVerifyDatabase::kModule,
+         "every approval process of an appointment has its appointment", "", "",
+         "SELECT count(*) FROM officeworkflow.approve_process WHERE process_type = 4",
+         "SELECT p.id::bigint AS o, format('approval process id %s, number %s: no appointment carries it', p.id, " +
+             Shown("p.process_num") +
+             ") AS k FROM officeworkflow.approve_process p WHERE p.process_type = 4 AND NOT EXISTS (SELECT 1 FROM "
+             "visitor.visitor_appoint_record a WHERE a.appoint_approval_flow_id = p.process_num)"});
+
+    // A query on a parent reads its sub-tables too: an id in two sub-tables shows as one id twice.
+    vecChecks.push_back(
+        {"record_ids", EVerifyDatabase::kModule,
+         "no id is held twice in the record tables, sub-tables included", "", "",
+         "SELECT sum(n) FROM (" + EachRecordTable("SELECT count(*) AS n FROM %t") + ") c",
+         EachRecordTable("SELECT d.id::bigint AS o, format('%t id %s: %s rows (%s)', d.id, count(*), "
+                         "string_agg(x.tableoid::regclass::text, ', ' ORDER BY x.tableoid::regclass::text)) AS k "
+                         "FROM (SELECT id FROM %t GROUP BY id HAVING count(*) > 1) d JOIN %t x ON x.id = d.id "
+                         "GROUP BY d.id")});
+
+    vecChecks.push_back(
+        {"sub_table_keys", EVerifyDatabase::kModule, "every sub-table of the record tables has its primary key on id",
+         "", "",
+         "SELECT count(*) FROM pg_inherits WHERE inhparent IN (" + RecordTablesAsRegclass() + ")",
+         "SELECT 0::bigint AS o, format('%s (sub-table of %s): no primary key on id', i.inhrelid::regclass, "
+         "i.inhparent::regclass) AS k FROM pg_inherits i WHERE i.inhparent IN (" +
+             RecordTablesAsRegclass() +
+             ") AND NOT EXISTS (SELECT 1 FROM pg_constraint c WHERE c.conrelid = i.inhrelid AND c.contype = 'p' "
+             "AND pg_get_constraintdef(c.oid) = 'PRIMARY KEY (id)')"});
+
+    vecChecks.push_back(
+        {"check_point_sets", EVerifyDatabase::kModule,
+         "the live check points of each element form one set (none of them twice)", "", "",
+         "SELECT count(DISTINCT element_id) FROM visitor.visit_checkout_point WHERE is_deleted = 0",
+         "SELECT element_id::bigint AS o, format('element %s: %s', element_id, string_agg(format('reader %s type "
+         "%s live %s times', cardreader_id, type, n), ', ' ORDER BY cardreader_id, type)) AS k FROM ("
+         "SELECT element_id, cardreader_id, type, count(*) AS n FROM visitor.visit_checkout_point "
+         "WHERE is_deleted = 0 GROUP BY element_id, cardreader_id, type HAVING count(*) > 1) g GROUP BY element_id"});
+
+    // The move takes the live templates of the incremental database and empties its table.
+    vecChecks.push_back(
+        {"templates_moved", EVerifyDatabase::kIncremental,
+         "no template that the configuration pass moves is left in the incremental database", "", "",
+         "SELECT count(*) FROM visitor.emailtemplate",
+         "SELECT id::bigint AS o, format('template id %s, type %s: still in the incremental database', id, "
+         "template_type) AS k FROM visitor.emailtemplate WHERE isdeleted = 0"});
+    return vecChecks;
+}
+
+}  // namespace
+
+const std::vector<SVerifyCheck>& CVerifyChecks::All() {
+    static const std::vector<SVerifyCheck> vecChecks = MakeChecks();
+    return vecChecks;
+}
+
+std::string CVerifyChecks::RunSql(const SVerifyCheck& check) {
+    return "WITH bad AS (" + check.strOffendingSql + "), first AS (SELECT o, k FROM bad ORDER BY o, k LIMIT " +
+           std::to_string(kKeysShown) + ") SELECT c.checked, c.offending, f.k FROM (SELECT coalesce((" +
+           check.strCheckedSql +
+           "), 0)::text AS checked, (SELECT count(*) FROM bad)::text AS offending) c LEFT JOIN first f ON true "
+           "ORDER BY f.o, f.k";
+}
+
+}  // namespace VisitorUpgradeHost
