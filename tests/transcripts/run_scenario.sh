@@ -30,9 +30,15 @@ fail() { echo "FAIL [$SCENARIO]: $*"; exit 1; }
 PSQL=(psql -X -q -o /dev/null -v ON_ERROR_STOP=1)
 
 # from N: this scenario's databases as copies of those before pass N.
+# A copy fails while another session is on its template (a resume case's psql): tried again.
 from() {
-    createdb -T "e2e_resume_module_$1" "$M" && createdb -T "e2e_resume_incr_$1" "$I" ||
-        fail "copies of the databases before pass $1"
+    for _ in 1 2 3 4 5; do
+        dropdb --if-exists "$M" 2>/dev/null && dropdb --if-exists "$I" 2>/dev/null &&
+            createdb -T "e2e_resume_module_$1" "$M" 2>"$WORK/createdb" &&
+            createdb -T "e2e_resume_incr_$1" "$I" 2>"$WORK/createdb" && return 0
+        sleep 1
+    done
+    fail "copies of the databases before pass $1: $(cat "$WORK/createdb")"
 }
 # refuse DB TABLE CONDITION: a deferred trigger on TABLE refuses, at COMMIT, the row that meets CONDITION.
 refuse() {
@@ -79,17 +85,18 @@ refused_commit_incremental_approval)
 esac
 
 mkdir -p "$(dirname "$EXPECTED")"
-DAY1=$(date -u +%F)
+# Days of the run, in UTC and local time: the plug-in writes times of either.
+DAYS=(--day "$(date -u +%F)" --day "$(date +%F)")
 RC=0
 VSU_STATEMENT_TRACE=$WORK/raw "$HOST" run "${ARGS[@]}" --workdir "$WORKDIR" --log-file "$WORK/raw" --log-level 3 \
     >"$WORK/out" 2>"$WORK/err" || RC=$?
 [[ -f $WORK/raw ]] || fail "the host wrote nothing (exit $RC): $(cat "$WORK/err")"
-DAY2=$(date -u +%F)
+DAYS+=(--day "$(date -u +%F)" --day "$(date +%F)")
 {
     echo "# visitor-upgrade run ${ARGS[*]}" | sed "s/$M/<module>/g; s/$I/<incr>/g"
     echo "# exit $RC"
     "$ROOT/tests/transcripts/normalise" "$WORK/raw" --stderr "$WORK/err" --name "$M=module" --name "$I=incr" \
-        --name "$WORKDIR=workdir" --day "$DAY1" --day "$DAY2" || fail "normalise"
+        --name "$WORKDIR=workdir" "${DAYS[@]}" || fail "normalise"
 } | sed "s|$ROOT|<root>|g" >"$WORK/transcript"
 [[ ${PIPESTATUS[0]} -eq 0 ]] || fail "normalise"
 
