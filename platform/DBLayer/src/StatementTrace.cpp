@@ -1,6 +1,7 @@
 #include "StatementTrace.h"
 
 #include <fcntl.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -48,7 +49,10 @@ std::string CStatementTrace::LabelFor(const std::string& strDatabase)
         std::lock_guard<std::mutex> lock(pState->mutex);
         strLabel = strDatabase + "#" + std::to_string(++pState->mapOpened[strDatabase]);
     }
-    Write(strLabel, "open", std::string());
+    // A reader of the trace tells the caller's own connections from those of
+    // helper threads (a host's progress monitor), whose statements follow the clock.
+    const bool bMainThread = ::syscall(SYS_gettid) == ::getpid();
+    Write(strLabel, "open", bMainThread ? "main thread" : "other thread");
     return strLabel;
 }
 

@@ -10,7 +10,8 @@ namespace db_layer {
 class CStatementTrace {
 public:
     static bool IsOn();
-    // A label for a connection just opened to strDatabase; also traced as "open".
+    // A label for a connection just opened to strDatabase; also traced as "open main thread" or
+    // "open other thread", by the thread that opened it.
     static std::string LabelFor(const std::string& strDatabase);
     // Newlines and backslashes of strText are escaped, so each call stays one line.
     static void Write(const std::string& strLabel, const char* szKind, const std::string& strText);
