@@ -10,6 +10,7 @@
 #include <cstring>
 #include <limits>
 
+#include "StatementTrace.h"
 #include "db_layer/ErrorCodes.h"
 
 namespace db_layer {
@@ -81,6 +82,18 @@ struct CConnect::SImpl {
     std::string strLastText;
     // A read that could not be answered; the next statement is refused once.
     bool bReadFailed = false;
+    std::string strTraceLabel;  // empty unless the statement trace is on
+
+    // Traces the call, runs it, and traces the failure's code.
+    template <typename Call>
+    bool Traced(const char* szKind, const std::string& strText, Call call)
+    {
+        CStatementTrace::Write(strTraceLabel, szKind, strText);
+        const bool bOk = call();
+        if (!bOk)
+            CStatementTrace::Write(strTraceLabel, "failed", std::to_string(nLastCode));
+        return bOk;
+    }
 
     void Fail(int nCode, std::string strText)
     {
@@ -283,29 +296,29 @@ CConnect::~CConnect()
 
 bool CConnect::Execute(const std::string& strSql)
 {
-    const bool bOk = m_pImpl->Run(strSql, false);
+    const bool bOk = m_pImpl->Traced("execute", strSql, [&] { return m_pImpl->Run(strSql, false); });
     m_pImpl->pResult.reset();
     return bOk;
 }
 
 bool CConnect::Query(const std::string& strSql)
 {
-    return m_pImpl->Run(strSql, true);
+    return m_pImpl->Traced("query", strSql, [&] { return m_pImpl->Run(strSql, true); });
 }
 
 bool CConnect::BeginTransaction()
 {
-    return m_pImpl->RunTransactionCommand("BEGIN");
+    return m_pImpl->Traced("begin", std::string(), [&] { return m_pImpl->RunTransactionCommand("BEGIN"); });
 }
 
 bool CConnect::Commit()
 {
-    return m_pImpl->RunTransactionCommand("COMMIT");
+    return m_pImpl->Traced("commit", std::string(), [&] { return m_pImpl->RunTransactionCommand("COMMIT"); });
 }
 
 bool CConnect::Rollback()
 {
-    return m_pImpl->RunTransactionCommand("ROLLBACK");
+    return m_pImpl->Traced("rollback", std::string(), [&] { return m_pImpl->RunTransactionCommand("ROLLBACK"); });
 }
 
 int CConnect::GetLastError(std::string& strErrorInfo)
@@ -402,6 +415,10 @@ bool CConnect::Open(const std::string& strConnInfo)
         m_pImpl->Fail(nCode, "cannot set standard_conforming_strings: " + strText);
         return false;
     }
+    if (CStatementTrace::IsOn()) {
+        const char* szDatabase = PQdb(pConn);
+        m_pImpl->strTraceLabel = CStatementTrace::LabelFor(szDatabase != nullptr ? szDatabase : "?");
+    }
     return true;
 }
 
@@ -413,6 +430,8 @@ void CConnect::Close()
     if (m_pImpl->pConn != nullptr) {
         PQfinish(m_pImpl->pConn);
         m_pImpl->pConn = nullptr;
+        CStatementTrace::Write(m_pImpl->strTraceLabel, "close", std::string());
+        m_pImpl->strTraceLabel.clear();
     }
 }
 
