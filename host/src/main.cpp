@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "CommandLine.h"
+#include "PlanCommand.h"
 #include "PluginLibrary.h"
 #include "StatusCommand.h"
 #include "UpgradeRun.h"
@@ -42,6 +43,8 @@ int main(int argc, char** argv) {
             return CUpgradeRun(commandLine.Run()).Execute();
         case ECommand::kStatus:
             return CStatusCommand(commandLine.Status().strDb1).Execute();
+        case ECommand::kPlan:
+            return CPlanCommand(commandLine.Plan()).Execute();
         case ECommand::kNone:
             break;
     }
