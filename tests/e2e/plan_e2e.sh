@@ -64,6 +64,12 @@ plan_from_0_0_0_and_1_11_0_lists_steps_scripts_and_rows_read_only)
     expect_out "  records rt_data.visitor_record: $(q "$db" "SELECT count(*) FROM rt_data.visitor_record") rows to convert"
     expect_out "runnable: 13 steps"
     [[ $(footprint "$db") == "$before" ]] || fail "plan wrote: $before -> $(footprint "$db")"
+    # With the incremental database the incremental passes and their scripts come in.
+    plan --db1 "dbname=$db" --db3 "dbname=$db" --from 1.9.0 --workdir "$ROOT/fixtures"
+    expect_rc 0 "plan with --db3"
+    expect_out "step 1.9.0 -> 1.10.0 C190ToC1100: passes config, records, config-incr, records-incr"
+    expect_out "  records-incr script $ROOT/fixtures/$SCRIPTS/update_V1.6.0/update.sql"
+    expect_out "  config-incr script $ROOT/fixtures/$SCRIPTS/update_V1.16.0/update.sql"
     # Without --from and without a status row the installed version is unknown.
     plan --db1 "dbname=$db" --workdir "$ROOT/fixtures"
     expect_rc 1 "plan without status row and --from"
