@@ -89,6 +89,18 @@ bool CCommandLine::Parse(int argc, char** argv, int& nExitCode) {
                      "Fail the pass when one statement waits longer than this for a lock (e.g. 500ms, 3s, 2min; "
                      "default: wait); a rerun resumes");
 
+    pRun->add_flag("--allow-changed-scripts", m_run.bAllowChangedScripts,
+                   "Run even when a delivered script changed since it ran successfully on the database");
+
+    CLI::App* pPlan = app.add_subcommand("plan", "Show what a run would do, writing nothing");
+    pPlan->footer(kPasswordHelp);
+    pPlan->add_option("--db1", m_plan.strDb1, "libpq connection string of the module database")->required();
+    pPlan->add_option("--db3", m_plan.strDb3, "Incremental database: plans the incremental passes too");
+    pPlan->add_option("--from", m_plan.strFrom, "Installed version (default: the module's status row)");
+    pPlan->add_option("--workdir", m_plan.strWorkdir, "Directory holding META_INFO/ (default: current directory)")
+        ->check(CLI::ExistingDirectory);
+    pPlan->add_flag("--json", m_plan.bJson, "Print the plan as one JSON document");
+
     CLI::App* pStatus = app.add_subcommand("status", "Print the module's rows of platform.module_version_status");
     pStatus->footer(kPasswordHelp);
     pStatus->add_option("--db1", m_status.strDb1, "libpq connection string of the module database")->required();
@@ -146,6 +158,15 @@ bool CCommandLine::Parse(int argc, char** argv, int& nExitCode) {
         WarnOfPassword("--db1", m_run.strDb1);
         if (m_run.bHasDb2) WarnOfPassword("--db2", m_run.strDb2);
         if (m_run.bHasDb3) WarnOfPassword("--db3", m_run.strDb3);
+    } else if (*pPlan) {
+        m_eCommand = ECommand::kPlan;
+        if (!m_plan.strFrom.empty() && !CVersionArgument::Parse(m_plan.strFrom, m_plan.from)) {
+            return UsageError("--from \"" + CEscapedText::Of(m_plan.strFrom) + "\" is not a version: expected " +
+                                  CVersionArgument::kExpectedForm,
+                              nExitCode);
+        }
+        WarnOfPassword("--db1", m_plan.strDb1);
+        if (!m_plan.strDb3.empty()) WarnOfPassword("--db3", m_plan.strDb3);
     } else if (*pStatus) {
         m_eCommand = ECommand::kStatus;
         WarnOfPassword("--db1", m_status.strDb1);
@@ -157,7 +178,8 @@ bool CCommandLine::Parse(int argc, char** argv, int& nExitCode) {
     } else if (bVersion) {
         m_eCommand = ECommand::kVersion;
     } else {
-        std::cerr << "visitor-upgrade: name a command (run or status) or --version; see visitor-upgrade --help\n";
+        std::cerr << "visitor-upgrade: name a command (run, status, plan or verify) or --version; "
+                     "see visitor-upgrade --help\n";
         nExitCode = 2;
         return false;
     }

@@ -7,11 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "PlanCommand.h"
 #include "VersionArgument.h"
 
 namespace VisitorUpgradeHost {
 
-enum class ECommand { kNone, kVersion, kRun, kStatus, kVerify };
+enum class ECommand { kNone, kVersion, kRun, kStatus, kVerify, kPlan };
 
 struct SRunOptions {
     std::string strFrom;  // as typed: handed to the plug-in and stored as step_ver
@@ -28,6 +29,7 @@ struct SRunOptions {
     int nLogLevel = 3;
     std::string strLockTimeout;   // as typed, for messages
     long long nLockTimeoutMs = 0;  // 0: wait as long as it takes
+    bool bAllowChangedScripts = false;  // run scripts that changed since they ran successfully
 };
 
 struct SStatusOptions {
@@ -50,6 +52,7 @@ public:
     const SRunOptions& Run() const { return m_run; }
     const SStatusOptions& Status() const { return m_status; }
     const SVerifyOptions& Verify() const { return m_verify; }
+    const SPlanOptions& Plan() const { return m_plan; }
     const std::string& VersionLibrary() const { return m_strVersionLibrary; }
 
     // True for the passes that hand the plug-in a third connection it must have.
@@ -60,6 +63,7 @@ private:
     SRunOptions m_run;
     SStatusOptions m_status;
     SVerifyOptions m_verify;
+    SPlanOptions m_plan;
     std::string m_strVersionLibrary;
 };
 

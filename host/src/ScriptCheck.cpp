@@ -9,6 +9,8 @@
 #include <iterator>
 #include <set>
 
+#include "Upgrade/Sha256.h"
+
 namespace VisitorUpgradeHost {
 
 namespace {
@@ -49,35 +51,46 @@ std::string DataFallbackOf(const std::string& strPath) {
 
 }  // namespace
 
-bool CScriptCheck::Check(const std::string& strWorkdir, const std::vector<CStepTable::SScriptNeed>& vecNeeds,
-                         std::string& strError) {
+bool CScriptCheck::ReadOne(const std::string& strWorkdir, const CStepTable::SScriptNeed& need, SScript& script,
+                           std::string& strProblem) {
     const std::string strPrefix =
         strWorkdir.empty() ? std::string() : strWorkdir + (strWorkdir.back() == '/' ? "" : "/");
+    script = SScript{strPrefix + need.strPath, need.strPath, std::string(), 0, need.strClass, std::string()};
+    std::string strReason;
+    const EFile eFile = ReadWhole(script.strShownPath, script.strText, strReason);
+    if (eFile != EFile::kRead) {
+        // The plug-in's reader takes the ".data" file whenever the script gives no text.
+        const std::string strFallback = DataFallbackOf(script.strShownPath);
+        std::string strIgnored;
+        if (ReadWhole(strFallback, script.strText, strIgnored) != EFile::kRead) {
+            const std::string strState = eFile == EFile::kMissing ? "is missing"
+                                         : eFile == EFile::kEmpty ? "is empty"
+                                                                  : "cannot be read (" + strReason + ")";
+            strProblem = "delivered script " + script.strShownPath + " " + strState + " (and no " +
+                         strFallback.substr(strFallback.find_last_of('/') + 1) + " with text beside it)";
+            return false;
+        }
+        script.strShownPath = strFallback;
+        script.strPath = DataFallbackOf(need.strPath);
+    }
+    script.nSize = script.strText.size();
+    script.strSha256 = UnifiedUpgradeComponent::CSha256::HexDigest(script.strText);
+    const size_t nLast = script.strText.find_last_not_of('\n');
+    if (nLast != std::string::npos) script.strText.erase(nLast + 1);
+    return true;
+}
+
+bool CScriptCheck::Check(const std::string& strWorkdir, const std::vector<CStepTable::SScriptNeed>& vecNeeds,
+                         std::string& strError) {
     m_vecScripts.clear();
     std::set<std::string> setSeen;
     for (const CStepTable::SScriptNeed& need : vecNeeds) {
         if (!setSeen.insert(need.strPath).second) continue;
-
-        SScript script{strPrefix + need.strPath, need.strClass, std::string()};
-        std::string strReason;
-        const EFile eFile = ReadWhole(script.strShownPath, script.strText, strReason);
-        if (eFile != EFile::kRead) {
-            // The plug-in's reader takes the ".data" file whenever the script gives no text.
-            const std::string strFallback = DataFallbackOf(script.strShownPath);
-            std::string strIgnored;
-            if (ReadWhole(strFallback, script.strText, strIgnored) != EFile::kRead) {
-                const std::string strState = eFile == EFile::kMissing ? "is missing"
-                                             : eFile == EFile::kEmpty ? "is empty"
-                                                                      : "cannot be read (" + strReason + ")";
-                strError = "delivered script " + script.strShownPath + " " + strState + " (and no " +
-                           strFallback.substr(strFallback.find_last_of('/') + 1) +
-                           " with text beside it); nothing was sent";
-                return false;
-            }
-            script.strShownPath = strFallback;
+        SScript script;
+        if (!ReadOne(strWorkdir, need, script, strError)) {
+            strError += "; nothing was sent";
+            return false;
         }
-        const size_t nLast = script.strText.find_last_not_of('\n');
-        if (nLast != std::string::npos) script.strText.erase(nLast + 1);
         m_vecScripts.push_back(std::move(script));
     }
     return true;

@@ -15,6 +15,9 @@ class CScriptCheck {
 public:
     struct SScript {
         std::string strShownPath;  // as the operator finds it: --workdir joined with the path read
+        std::string strPath;       // the path read, relative to --workdir, as the plug-in records it
+        std::string strSha256;     // of the file's bytes as stored
+        size_t nSize = 0;          // bytes as stored
         std::string strClass;      // the step that reads it
         std::string strText;       // as the plug-in sends it: trailing newlines removed
     };
@@ -23,6 +26,12 @@ public:
     // missing, unreadable or empty (and has no usable ".data" fallback).
     bool Check(const std::string& strWorkdir, const std::vector<CStepTable::SScriptNeed>& vecNeeds,
                std::string& strError);
+
+    // Reads one needed script into script; false with strProblem naming its path
+    // and what is wrong ("... is missing (and no update.data with text beside it)").
+    static bool ReadOne(const std::string& strWorkdir, const CStepTable::SScriptNeed& need, SScript& script,
+                        std::string& strProblem);
+    const std::vector<SScript>& Scripts() const { return m_vecScripts; }
 
     // The script whose whole text a line carries, the step strClass's first; null if none.
     const SScript* FoundIn(const std::vector<std::string>& vecLines, const std::string& strClass) const;

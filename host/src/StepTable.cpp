@@ -69,6 +69,15 @@ std::string CStepTable::FromVersions() {
     return strList;
 }
 
+std::vector<CStepTable::SChainStep> CStepTable::Chain(int nStart) {
+    const size_t nSteps = sizeof(kSteps) / sizeof(kSteps[0]);
+    std::vector<SChainStep> vecChain;
+    for (size_t i = static_cast<size_t>(std::max(nStart, 0)); i < nSteps; ++i) {
+        vecChain.push_back({kSteps[i].szFrom, i + 1 < nSteps ? kSteps[i + 1].szFrom : kLastVersion, kSteps[i].szClass});
+    }
+    return vecChain;
+}
+
 std::vector<CStepTable::SScriptNeed> CStepTable::ScriptsNeeded(int nStart, const std::vector<std::string>& vecPasses) {
     unsigned nPasses = 0;
     for (const std::string& strPass : vecPasses) nPasses |= PassBit(strPass);

@@ -21,6 +21,14 @@ public:
         std::string strClass;  // the step that reads it
     };
 
+    struct SChainStep {
+        std::string strFrom;
+        std::string strTo;
+        std::string strClass;
+    };
+
+    // The steps from step nStart to the last, in chain order.
+    static std::vector<SChainStep> Chain(int nStart);
     // The version the last step reaches.
     static const char* LastVersion();
     // Index of the step that starts at this version; -1 when none does.

@@ -15,6 +15,7 @@
 #include "ProgressMonitor.h"
 #include "StatusRows.h"
 #include "OneLine.h"
+#include "PlanScriptHistory.h"
 #include "StepTable.h"
 #include "db_layer/ErrorCodes.h"
 #include "db_layer/SequenceSerialSource.h"
@@ -87,6 +88,28 @@ std::string CUpgradeRun::PassFailure(const std::string& strPass, bool bReportedS
            strError + ")";
 }
 
+bool CUpgradeRun::CheckUnchanged(CHostConnections& conns, int& nExitCode) const {
+    // The scripts run on the second connection and, in the incremental passes, on the third.
+    for (db_layer::CConnect* pConn : {conns.Second(), conns.Third()}) {
+        if (pConn == nullptr) continue;
+        CPlanScriptHistory history;
+        std::string strError;
+        if (!history.Read(*pConn, strError)) {
+            nExitCode = Fail(1, "cannot read the script history: " + strError + "; nothing was sent");
+            return false;
+        }
+        for (const CScriptCheck::SScript& script : m_scripts.Scripts()) {
+            if (!history.Changed(script)) continue;
+            nExitCode = Fail(1, "delivered script " + script.strShownPath + " changed since it ran successfully on " +
+                                    history.LastRun(script)->strTime +
+                                    " (sha256 then " + history.LastRun(script)->strSha256 + ", now " +
+                                    script.strSha256 + "); give --allow-changed-scripts to run it; nothing was sent");
+            return false;
+        }
+    }
+    return true;
+}
+
 int CUpgradeRun::Execute() {
     const SRunOptions& opt = m_options;
 
@@ -128,6 +151,7 @@ int CUpgradeRun::Execute() {
         !m_scripts.Check(opt.strWorkdir, CStepTable::ScriptsNeeded(m_nChainStart, opt.vecPasses), strError)) {
         return Fail(1, strError);
     }
+    if (m_nChainStart >= 0 && !opt.bAllowChangedScripts && !CheckUnchanged(conns, nExitCode)) return nExitCode;
 
     bool bIncremental = false;
     for (const std::string& strPass : opt.vecPasses) {

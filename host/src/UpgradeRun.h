@@ -4,8 +4,8 @@
 // calls the passes in the order given, stopping at the first that fails. Owns everything
 // it opens for the run.
 // Exit codes: 0 every pass true; 1 a pass (or the status preparation) failed,
-// or a delivered script is missing, unreadable or empty (then nothing was
-// sent); 2 usage, version, connection, plug-in or lock problems before
+// or a delivered script is missing, unreadable or empty, or changed since it
+// ran successfully without --allow-changed-scripts (then nothing was sent); 2 usage, version, connection, plug-in or lock problems before
 // anything was sent.
 #pragma once
 #include <string>
@@ -15,6 +15,7 @@
 
 namespace VisitorUpgradeHost {
 
+class CHostConnections;
 class CLogRouter;
 class CPluginLibrary;
 class CProgressMonitor;
@@ -28,6 +29,9 @@ private:
     // The version checks that need the plug-in but no database; nExitCode on false.
     // Sets m_nChainStart when the plug-in is the one the step table describes.
     bool CheckChain(CPluginLibrary& plugin, int& nExitCode);
+    // False (exit 1, one line naming it) when a script of the run ran successfully
+    // before on the database it goes to with other bytes than it has now.
+    bool CheckUnchanged(CHostConnections& conns, int& nExitCode) const;
     // The one line of a failed pass: the script and its line where the failing
     // statement was one, the table and holder where a lock wait timed out.
     // bReportedSuccess: the plug-in returned true past a statement that timed out.

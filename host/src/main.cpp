@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "CommandLine.h"
+#include "PlanCommand.h"
 #include "PluginLibrary.h"
 #include "StatusCommand.h"
 #include "UpgradeRun.h"
@@ -45,6 +46,8 @@ int main(int argc, char** argv) {
             return CStatusCommand(commandLine.Status().strDb1).Execute();
         case ECommand::kVerify:
             return CVerifyCommand(commandLine.Verify()).Execute();
+        case ECommand::kPlan:
+            return CPlanCommand(commandLine.Plan()).Execute();
         case ECommand::kNone:
             break;
     }

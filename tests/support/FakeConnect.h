@@ -20,6 +20,10 @@ class CFakeConnect : public db_layer::CConnect {
 public:
     // Each recorded call: "EXEC <sql>", "QUERY <sql>", "BEGIN", "COMMIT", "ROLLBACK".
     std::vector<std::string> calls;
+    // The statements of the script run history (CScriptHistory) are answered like
+    // any other but recorded in calls only when set: tests of other work see the
+    // statements of that work alone.
+    bool bRecordScriptHistory = false;
 
     // Rows for a statement whose text equals strSql (or contains it, with bSubstring).
     // nTimes < 0: for every use; otherwise for that many uses, then the next matching script applies.

@@ -9,6 +9,7 @@
 #include "ScriptTree.h"
 #include "Upgrade/100To130/UpgradeFunc_130.h"
 #include "Upgrade/1150To1160/UpgradeFunc_1160.h"
+#include "Upgrade/Sha256.h"
 
 using namespace UnifiedUpgradeComponent;
 using vsu_test::CFakeConnect;
@@ -171,6 +172,51 @@ TEST(StepForms, MissingScriptRunsAnEmptyText) {
     std::string strText;
     EXPECT_TRUE(step.UpgradeCourse_Config_UpgradeBySQLFile(nCode, strText, db_layer::DBParam(), pConn));
     EXPECT_EQ(conn.Statements(), std::vector<std::string>{""});
+}
+
+TEST(StepForms, ScriptRunIsRecordedInItsTransactionAndAFailureAfterTheRollback) {
+    vsu_test::CScriptTree tree;
+    const std::string strStored = "UPDATE t SET a = 1;\n";
+    tree.Write("update_V1.16.0", "update.sql", strStored);
+    const std::string strRecord =
+        "INSERT INTO visitor.module_upgrade_script_history(path, sha256, run_time, outcome, step_ver, pass) VALUES "
+        "('META_INFO/visitor.s/runtime_script/db_init/update_V1.16.0/update.sql', '" +
+        CSha256::HexDigest(strStored) + "', clock_timestamp(), '%s', '1.16.0', 'UpgradeCourse_Config');";
+    auto fnRecord = [&strRecord](const std::string& strOutcome) {
+        return "EXEC " + strRecord.substr(0, strRecord.find("%s")) + strOutcome + strRecord.substr(strRecord.find("%s") + 2);
+    };
+    const std::string strCreate = "EXEC CREATE TABLE IF NOT EXISTS visitor.module_upgrade_script_history(path text "
+                                  "NOT NULL, sha256 char(64) NOT NULL, run_time timestamp NOT NULL, outcome "
+                                  "varchar(16) NOT NULL, step_ver varchar(16) NOT NULL, pass varchar(64) NOT NULL);";
+    const std::string strProbe =
+        "QUERY SELECT (transaction_timestamp() <> statement_timestamp())::int AS in_transaction;";
+    C1150ToC1160 step;
+    for (const bool bFails : {false, true}) {
+        CFakeConnect conn;
+        conn.bRecordScriptHistory = true;
+        conn.OnRows(" AS in_transaction;", {{{"in_transaction", std::string("1")}}}, true);
+        if (bFails) conn.OnFail("UPDATE t SET a = 1;", 4242, "no table t");
+        auto pConn = std::make_shared<CDBAccessConn>(&conn);
+        int nCode = 0;
+        std::string strText;
+        EXPECT_EQ(step.UpgradeCourse_Config_UpgradeBySQLFile(nCode, strText, db_layer::DBParam(), pConn), !bFails);
+        // The success commits with the script; the failure is written after the
+        // rollback, and a new transaction is left for the caller's bracket to end.
+        const std::vector<std::string> vecExpected =
+            bFails ? std::vector<std::string>{strProbe, "EXEC UPDATE t SET a = 1;", "ROLLBACK", strCreate,
+                                              fnRecord("failure"), "BEGIN"}
+                   : std::vector<std::string>{strProbe, "EXEC UPDATE t SET a = 1;", strCreate, fnRecord("success")};
+        EXPECT_EQ(conn.calls, vecExpected);
+        EXPECT_EQ(nCode, bFails ? 4242 : 0) << "the script's error stays in the fields";
+    }
+    // A success that cannot be recorded fails the run with the record's error.
+    CFakeConnect conn;
+    conn.OnFail("INSERT INTO visitor.module_upgrade_script_history", 13, "permission denied", true);
+    auto pConn = std::make_shared<CDBAccessConn>(&conn);
+    int nCode = 0;
+    std::string strText;
+    EXPECT_FALSE(step.UpgradeCourse_Config_UpgradeBySQLFile(nCode, strText, db_layer::DBParam(), pConn));
+    EXPECT_EQ(strText, "permission denied");
 }
 
 }  // namespace

@@ -38,23 +38,37 @@ std::string CModuleUpgradeBase::StatusCondition() const {
 bool CModuleUpgradeBase::UpgradeCourse_Config_UpgradeBySQLFile(int& nErrorCode, std::string& strErrorInfo,
                                                                db_layer::DBParam /*dbParam*/,
                                                                DBAccessConnPtr pConn) {
-    std::string strScript;
-    // An unreadable script runs as an empty text: the database layer reports it.
-    ReadScriptFile(strScript, ScriptPath(), "");
-    if (pConn->ExecuteHelper(strScript)) return true;
-    pConn->GetLastError(nErrorCode, strErrorInfo);
-    UPG_LOG(LOG_ERROR, "[%s][ExecuteHelper] ExecuteTransaction failed,sql:[%s], Error Code:%d, Error Info:%s.[%s(%d)]",
-            QualifiedName("UpgradeCourse_Config_UpgradeBySQLFile").c_str(), strScript.c_str(), nErrorCode,
-            strErrorInfo.c_str());
-    return false;
+    return RunScriptFile(nErrorCode, strErrorInfo, pConn, "UpgradeCourse_Config");
 }
 
-bool CModuleUpgradeBase::RunStepScript(int& nErrorCode, std::string& strErrorInfo, const db_layer::DBParam& dbParam,
-                                       DBAccessConnPtr pConn, const char* szOperation) {
-    if (UpgradeCourse_Config_UpgradeBySQLFile(nErrorCode, strErrorInfo, dbParam, pConn)) return true;
+bool CModuleUpgradeBase::RunScriptFile(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pConn,
+                                       const char* szOperation) {
+    std::string strScript;
+    SScriptOrigin origin;
+    // An unreadable script runs as an empty text: the database layer reports it.
+    ReadScriptFile(strScript, ScriptPath(), "", origin);
+    return ScriptHistory(szOperation).Run(nErrorCode, strErrorInfo, origin, pConn, [&] {
+        if (pConn->ExecuteHelper(strScript)) return true;
+        pConn->GetLastError(nErrorCode, strErrorInfo);
+        UPG_LOG(LOG_ERROR,
+                "[%s][ExecuteHelper] ExecuteTransaction failed,sql:[%s], Error Code:%d, Error Info:%s.[%s(%d)]",
+                QualifiedName("UpgradeCourse_Config_UpgradeBySQLFile").c_str(), strScript.c_str(), nErrorCode,
+                strErrorInfo.c_str());
+        return false;
+    });
+}
+
+bool CModuleUpgradeBase::RunStepScript(int& nErrorCode, std::string& strErrorInfo,
+                                       const db_layer::DBParam& /*dbParam*/, DBAccessConnPtr pConn,
+                                       const char* szOperation) {
+    if (RunScriptFile(nErrorCode, strErrorInfo, pConn, szOperation)) return true;
     UPG_LOG(LOG_ERROR, "[%s]UpgradeCourse_Config_UpgradeBySQLFile failed, Error Code:%d, Error Info:%s.[%s(%d)]",
             QualifiedName(szOperation).c_str(), nErrorCode, strErrorInfo.c_str());
     return false;
+}
+
+CScriptHistory CModuleUpgradeBase::ScriptHistory(const char* szOperation) const {
+    return CScriptHistory(m_literals.szToVersion, szOperation, QualifiedName(szOperation));
 }
 
 bool CModuleUpgradeBase::RunOnce(int& nErrorCode, std::string& strErrorInfo, const char* szPart,

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "Upgrade/DBAccessConn.h"
+#include "Upgrade/ScriptHistory.h"
 #include "Upgrade/StepLiterals.h"
 #include "Upgrade/Version.h"
 #include "db_layer/CConnect.h"
@@ -36,7 +37,8 @@ public:
     CVersion GetToVersion() const { return CVersion(m_strToVersion); }
 
     // The step forms, public so that tests drive them directly.
-    // Runs the step's script whole on the wrapper; the parameters are unused.
+    // Runs the step's script whole on the wrapper and records the run in its
+    // history (CScriptHistory); the parameters are unused.
     bool UpgradeCourse_Config_UpgradeBySQLFile(int& nErrorCode, std::string& strErrorInfo,
                                                db_layer::DBParam dbParam, DBAccessConnPtr pConn);
     void SetUpgradeFinished(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pConn);
@@ -70,6 +72,9 @@ protected:
     // pConn. szOperation names the pass in the marker's log lines.
     bool RunOnce(int& nErrorCode, std::string& strErrorInfo, const char* szPart, const char* szOperation,
                  DBAccessConnPtr pConn, const std::function<bool()>& fnWork) const;
+    // The run history of the scripts that the pass szOperation sends: every
+    // runner of a delivered script goes through it.
+    CScriptHistory ScriptHistory(const char* szOperation) const;
     // The status statements' WHERE clause: the module, narrowed to the step's version_no where it has one.
     std::string StatusCondition() const;
 
@@ -77,6 +82,9 @@ protected:
     std::string m_strToVersion;
 
 private:
+    // The runner, recording its script under the pass szOperation.
+    bool RunScriptFile(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pConn, const char* szOperation);
+
     SStepLiterals m_literals;
 };
 

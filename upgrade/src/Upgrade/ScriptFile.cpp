@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "Upgrade/Sha256.h"
+
 namespace UnifiedUpgradeComponent {
 
 namespace {
@@ -38,6 +40,14 @@ bool SplitFilePath(const std::string& strPath, std::string& strFolder, std::stri
 }
 
 bool ReadScriptFile(std::string& strText, const std::string& strPath, const std::string& strFallbackPath) {
+    SScriptOrigin origin;
+    return ReadScriptFile(strText, strPath, strFallbackPath, origin);
+}
+
+bool ReadScriptFile(std::string& strText, const std::string& strPath, const std::string& strFallbackPath,
+                    SScriptOrigin& origin) {
+    origin.strPath = strPath;
+    origin.strSha256 = CSha256::HexDigest(std::string());
     std::string strFallback = strFallbackPath;
     long nSize = 0;
     std::FILE* pFile = OpenNonEmpty(strPath, nSize);
@@ -49,11 +59,13 @@ bool ReadScriptFile(std::string& strText, const std::string& strPath, const std:
         }
         pFile = OpenNonEmpty(strFallback, nSize);
         if (pFile == nullptr) return false;
+        origin.strPath = strFallback;
     }
     std::vector<char> vecBuffer(static_cast<size_t>(nSize), '\0');
     const size_t nRead = std::fread(vecBuffer.data(), 1, vecBuffer.size(), pFile);
     std::fclose(pFile);
     strText.assign(vecBuffer.data(), nRead);
+    origin.strSha256 = CSha256::HexDigest(strText);
     const std::string::size_type nLast = strText.find_last_not_of('\n');
     if (nLast != std::string::npos) strText.erase(nLast + 1);
     return true;

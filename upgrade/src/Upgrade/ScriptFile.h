@@ -10,6 +10,18 @@ namespace UnifiedUpgradeComponent {
 // that is empty, to <folder>/<base name>.data. False when nothing could be read.
 bool ReadScriptFile(std::string& strText, const std::string& strPath, const std::string& strFallbackPath);
 
+// Which file a read took, for the script's run history: the path read (the
+// script or its fallback; strPath when nothing could be read) and the SHA-256
+// of its bytes as stored, trailing newlines included (of no bytes when none).
+struct SScriptOrigin {
+    std::string strPath;
+    std::string strSha256;
+};
+
+// ReadScriptFile that also tells where the text came from.
+bool ReadScriptFile(std::string& strText, const std::string& strPath, const std::string& strFallbackPath,
+                    SScriptOrigin& origin);
+
 // Splits at the last '/' or '\\' and the file name at its last '.'; false when
 // the path has no separator.
 bool SplitFilePath(const std::string& strPath, std::string& strFolder, std::string& strBaseName,

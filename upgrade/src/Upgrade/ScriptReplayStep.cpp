@@ -21,9 +21,10 @@ bool CScriptReplayStep::UpgradeCourse_Config_IncreData(int& nErrorCode, std::str
     const std::string strName = QualifiedName("UpgradeCourse_Config_IncreData");
     const std::string strPath = ScriptPath();
     std::string strScript;
+    SScriptOrigin origin;
     // Unlike the configuration pass, a replay never sends an empty text for a
     // missing script: the third database would silently stay behind.
-    if (!ReadScriptFile(strScript, strPath, "")) {
+    if (!ReadScriptFile(strScript, strPath, "", origin)) {
         UPG_LOG(LOG_WARN, "[%s]ReadFile Failed, file: %s[%s(%d)]", strName.c_str(), strPath.c_str());
         return false;
     }
@@ -33,11 +34,14 @@ bool CScriptReplayStep::UpgradeCourse_Config_IncreData(int& nErrorCode, std::str
     auto pThird = std::make_shared<CDBAccessConn>(pThirdConn);
     return RunOnce(nErrorCode, strErrorInfo, CPassMarker::kIncrementalConfiguration,
                    "UpgradeCourse_Config_IncreData", pThird, [&] {
-                       if (pThirdConn->Execute(strScript)) return true;
-                       nErrorCode = pThirdConn->GetLastError(strErrorInfo);
-                       UPG_LOG(LOG_WARN, "[%s]Failed, errorcode: %d, errorinfo: %s, sql: %s[%s(%d)]",
-                               strName.c_str(), nErrorCode, strErrorInfo.c_str(), strScript.c_str());
-                       return false;
+                       return ScriptHistory("UpgradeCourse_Config_IncreData")
+                           .Run(nErrorCode, strErrorInfo, origin, pThird, [&] {
+                               if (pThirdConn->Execute(strScript)) return true;
+                               nErrorCode = pThirdConn->GetLastError(strErrorInfo);
+                               UPG_LOG(LOG_WARN, "[%s]Failed, errorcode: %d, errorinfo: %s, sql: %s[%s(%d)]",
+                                       strName.c_str(), nErrorCode, strErrorInfo.c_str(), strScript.c_str());
+                               return false;
+                           });
                    });
 }
 

@@ -129,9 +129,13 @@ bool C1130ToC1140::UpdateReceiveTemplate(int& nErrorCode, std::string& strErrorI
 
 bool C1130ToC1140::InitialDataToReceiveTemplate(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pConn) {
     std::string strScript;
+    SScriptOrigin origin;
     // An unreadable script runs as an empty text: the database layer reports it.
-    ReadScriptFile(strScript, kInitDataScript, "");
-    if (ExecuteCopyingError(nErrorCode, strErrorInfo, pConn, strScript)) return true;
+    ReadScriptFile(strScript, kInitDataScript, "", origin);
+    if (ScriptHistory("UpgradeCourse_Config").Run(nErrorCode, strErrorInfo, origin, pConn, [&] {
+            return ExecuteCopyingError(nErrorCode, strErrorInfo, pConn, strScript);
+        }))
+        return true;
     UPG_LOG(LOG_ERROR, "[%s][ExecuteHelper] ExecuteTransaction failed,sql:[%s], Error Code:%d, Error Info:%s.[%s(%d)]",
             QualifiedName("InitialDataToReceiveTemplate").c_str(), strScript.c_str(), nErrorCode,
             strErrorInfo.c_str());

@@ -204,14 +204,22 @@ bool CRawTo100::ImportForeignTables(int& nErrorCode, std::string& strErrorInfo, 
     if (!serverStatement.Execute(nErrorCode, strErrorInfo, strServerSql)) return false;
 
     // Unreadable scripts run as empty texts; the database layer reports them.
+    const CScriptHistory history = ScriptHistory("UpgradeCourse_Config");
     std::string strScript;
-    ReadScriptFile(strScript, kImportTablesScript, "");
-    if (!pWrite->ExecuteQuery(strScript, RowReaders::Ignore()))
-        return CopyErrorAndFail(pWrite, nErrorCode, strErrorInfo);
+    SScriptOrigin origin;
+    ReadScriptFile(strScript, kImportTablesScript, "", origin);
+    if (!history.Run(nErrorCode, strErrorInfo, origin, pWrite, [&] {
+            return pWrite->ExecuteQuery(strScript, RowReaders::Ignore()) ||
+                   CopyErrorAndFail(pWrite, nErrorCode, strErrorInfo);
+        }))
+        return false;
 
     strScript.clear();
-    ReadScriptFile(strScript, kDropTablesScript, "");
-    if (!pWrite->ExecuteHelper(strScript)) return CopyErrorAndFail(pWrite, nErrorCode, strErrorInfo);
+    ReadScriptFile(strScript, kDropTablesScript, "", origin);
+    if (!history.Run(nErrorCode, strErrorInfo, origin, pWrite, [&] {
+            return pWrite->ExecuteHelper(strScript) || CopyErrorAndFail(pWrite, nErrorCode, strErrorInfo);
+        }))
+        return false;
 
     if (!pWrite->ExecuteHelper(kDropServerSql)) return CopyErrorAndFail(pWrite, nErrorCode, strErrorInfo);
     return true;
