@@ -16,6 +16,7 @@
 #include "StatusRows.h"
 #include "OneLine.h"
 #include "StepTable.h"
+#include "Upgrade/ModuleConstants.h"
 #include "db_layer/ErrorCodes.h"
 #include "db_layer/SequenceSerialSource.h"
 
@@ -23,7 +24,7 @@ namespace VisitorUpgradeHost {
 
 namespace {
 
-constexpr const char* kModuleIdentity = "visitor.s";
+constexpr const char* kModuleIdentity = UnifiedUpgradeComponent::MODULE_IDENTITY;
 // The server ends a statement that waited longer than lock_timeout with SQLSTATE 55P03.
 const int kLockTimeoutCode = db_layer::SqlStateToCode("55P03");
 

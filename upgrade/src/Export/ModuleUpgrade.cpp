@@ -6,9 +6,6 @@
 
 namespace UnifiedUpgradeComponent {
 
-const char* const MODULE_IDENTITY = "visitor.s";
-const char* const MODULE_LAST_VERSION = "1.16.0";
-
 bool ProvideLastVersion(std::string& strVersion) {
     strVersion = CUpgradeCourseManager::GetInstance().ProvideLastVersion();
     if (strVersion.empty()) {

@@ -1,9 +1,11 @@
-// The seven entry points of the plug-in and the module constants. Each export
-// forwards to the one CUpgradeCourseManager of the process; connections are the
-// host's, borrowed for the length of one call and never closed here.
+// The seven entry points of the plug-in. Each export forwards to the one
+// CUpgradeCourseManager of the process; connections are the host's, borrowed
+// for the length of one call and never closed here. The module constants come
+// with it from Upgrade/ModuleConstants.h, where they are defined.
 #pragma once
 #include <string>
 
+#include "Upgrade/ModuleConstants.h"
 #include "db_layer/CConnect.h"
 #include "db_layer/DBParam.h"
 
@@ -18,11 +20,6 @@
 #endif
 
 namespace UnifiedUpgradeComponent {
-
-// Identity of the module in platform.module_version_status.
-extern const char* const MODULE_IDENTITY;       // "visitor.s"
-// The newest version the plug-in produces: the end of every chain.
-extern const char* const MODULE_LAST_VERSION;   // "1.16.0"
 
 UPGRADE_API bool ProvideLastVersion(std::string& strVersion);
 UPGRADE_API bool GetLastError(int& nErrorCode, std::string& strErrorInfo);

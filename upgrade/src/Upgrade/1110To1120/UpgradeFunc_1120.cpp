@@ -16,8 +16,9 @@
 #include "Qarn/Base/TimeUtil.h"
 #include "Upgrade/1110To1120/DatabaseIdentity.h"
 #include "Upgrade/1110To1120/KeyRangeWalk.h"
-#include "Upgrade/PassMarker.h"
 #include "Upgrade/LogPosition.h"
+#include "Upgrade/ModuleConstants.h"
+#include "Upgrade/PassMarker.h"
 #include "Upgrade/SqlText.h"
 #include "db_layer/GloballySerial.h"
 
@@ -26,7 +27,6 @@ namespace UnifiedUpgradeComponent {
 namespace {
 
 const SStepLiterals kLiterals = {"C1110ToC1120", "1.11.0", "1.12.0", "update_V1.8.0", "1.12.0", " "};
-const char* const kModuleIdentity = "visitor.s";
 
 // Ids of rows derived from review records lie this far above the drawn values.
 constexpr int kReviewIdOffset = 1000000;
@@ -464,7 +464,7 @@ bool C1110ToC1120::UpgradeCourse_Records(int& nErrorCode, std::string& strErrorI
     UPG_LOG(LOG_INFO, kPassStart, strName.c_str());
 
     if (!Upgrade_Record_UpgradeVisitorRecord(nErrorCode, strErrorInfo, pSecond, nSchedule, nRateProgress)) {
-        UPG_LOG(LOG_ERROR, kTableFailed, strName.c_str(), kModuleIdentity);
+        UPG_LOG(LOG_ERROR, kTableFailed, strName.c_str(), MODULE_IDENTITY);
         return false;
     }
     // The one stored position is the appointment table's end once that walk is
@@ -473,7 +473,7 @@ bool C1110ToC1120::UpgradeCourse_Records(int& nErrorCode, std::string& strErrorI
     // Converted review records are recognised by their flow number and skipped.
     const int nReviewStart = nRateProgress > 0 ? 0 : nRateProgress;
     if (!Upgrade_Record_UpgradeVisitorReviewRecord(nErrorCode, strErrorInfo, pSecond, nSchedule, nReviewStart)) {
-        UPG_LOG(LOG_ERROR, kTableFailed, strName.c_str(), kModuleIdentity);
+        UPG_LOG(LOG_ERROR, kTableFailed, strName.c_str(), MODULE_IDENTITY);
         return false;
     }
     SetUpgradeFinished(nErrorCode, strErrorInfo, pSecond);
@@ -782,7 +782,7 @@ bool C1110ToC1120::UpgradeCourse_Records_IncreData(int& nErrorCode, std::string&
     UPG_LOG(LOG_INFO, kPassEnd, strName.c_str());
     if (!IncreUpgrade_Record_UpgradeVisitorRecord(nErrorCode, strErrorInfo, dbCom, nSchedule, nRateProgress) ||
         !IncreUpgrade_Record_UpgradeVisitorReviewRecord(nErrorCode, strErrorInfo, dbCom, nSchedule, nRateProgress)) {
-        UPG_LOG(LOG_ERROR, kTableFailed, strName.c_str(), kModuleIdentity);
+        UPG_LOG(LOG_ERROR, kTableFailed, strName.c_str(), MODULE_IDENTITY);
         return false;
     }
     UPG_LOG(LOG_INFO, kPassEnd, strName.c_str());
