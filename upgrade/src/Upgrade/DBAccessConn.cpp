@@ -66,6 +66,11 @@ bool CDBAccessConn::GetLastError(int& nErrorCode, std::string& strErrorInfo) {
     return true;
 }
 
+bool CDBAccessConn::CopyErrorAndFail(int& nErrorCode, std::string& strErrorInfo) {
+    GetLastError(nErrorCode, strErrorInfo);
+    return false;
+}
+
 namespace RowReaders {
 
 RowReader LastInt(const char* szColumn, int& nValue) {

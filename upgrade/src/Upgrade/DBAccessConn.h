@@ -32,6 +32,18 @@ public:
     bool Rollback();
     // Copies the stored failure; a success never clears it. Always true.
     bool GetLastError(int& nErrorCode, std::string& strErrorInfo);
+    // A step's failure after a call on this wrapper: copies the stored failure
+    // into the step's error fields and returns false, so that the step ends
+    // with `return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo);`.
+    bool CopyErrorAndFail(int& nErrorCode, std::string& strErrorInfo);
+    // The same, with the step's own failure line: fnLog runs after the copy, so
+    // the line reads the copied fields, and its UPG_LOG keeps the step's position.
+    template <class FnLog>
+    bool CopyErrorAndFail(int& nErrorCode, std::string& strErrorInfo, FnLog fnLog) {
+        CopyErrorAndFail(nErrorCode, strErrorInfo);
+        fnLog();
+        return false;
+    }
 
 private:
     // Takes the connection's failure (or the null-connection failure) as the stored one.

@@ -333,12 +333,12 @@ bool C1110ToC1120::QueryAllCheakDoorPoint(int& nErrorCode, std::string& strError
             }
         }))
         return true;
-    pConn->GetLastError(nErrorCode, strErrorInfo);
-    UPG_LOG(LOG_ERROR,
-            "[%s][C1110ToC1120::QueryAllCheakDoorPoint] Get CheakDoorPoint Failed.Sql:%s, Error Code:%d, Error "
-            "Info:%s[%s(%d)]",
-            QualifiedName("QueryAllCheakDoorPoint").c_str(), strSql.c_str(), nErrorCode, strErrorInfo.c_str());
-    return false;
+    return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
+        UPG_LOG(LOG_ERROR,
+                "[%s][C1110ToC1120::QueryAllCheakDoorPoint] Get CheakDoorPoint Failed.Sql:%s, Error Code:%d, Error "
+                "Info:%s[%s(%d)]",
+                QualifiedName("QueryAllCheakDoorPoint").c_str(), strSql.c_str(), nErrorCode, strErrorInfo.c_str());
+    });
 }
 
 bool C1110ToC1120::QueryCardReaderID(int& nErrorCode, std::string& strErrorInfo,
@@ -355,11 +355,12 @@ bool C1110ToC1120::QueryCardReaderID(int& nErrorCode, std::string& strErrorInfo,
             }
         }))
         return true;
-    pConn->GetLastError(nErrorCode, strErrorInfo);
-    UPG_LOG(LOG_ERROR,
+    return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
+        UPG_LOG(
+            LOG_ERROR,
             "[%s][C1110ToC1120::QueryCardReaderID] Get CardReader Failed.Sql:%s, Error Code:%d, Error Info:%s[%s(%d)]",
             QualifiedName("QueryCardReaderID").c_str(), strSql.c_str(), nErrorCode, strErrorInfo.c_str());
-    return false;
+    });
 }
 
 bool C1110ToC1120::QueryComponentID(int& nErrorCode, std::string& strErrorInfo,
@@ -376,10 +377,10 @@ bool C1110ToC1120::QueryComponentID(int& nErrorCode, std::string& strErrorInfo,
             }
         }))
         return true;
-    pConn->GetLastError(nErrorCode, strErrorInfo);
-    UPG_LOG(LOG_ERROR, "[%s][C1110ToC1120] QueryComponentID Failed.Sql:%s, Error Code:%d, Error Info:%s[%s(%d)]",
-            QualifiedName("QueryComponentID").c_str(), strSql.c_str(), nErrorCode, strErrorInfo.c_str());
-    return false;
+    return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
+        UPG_LOG(LOG_ERROR, "[%s][C1110ToC1120] QueryComponentID Failed.Sql:%s, Error Code:%d, Error Info:%s[%s(%d)]",
+                QualifiedName("QueryComponentID").c_str(), strSql.c_str(), nErrorCode, strErrorInfo.c_str());
+    });
 }
 
 bool C1110ToC1120::InsertCheakPointInfo(int& nErrorCode, std::string& strErrorInfo,
@@ -390,19 +391,21 @@ bool C1110ToC1120::InsertCheakPointInfo(int& nErrorCode, std::string& strErrorIn
     for (const stru_check_point_info& info : vecInfo) {
         int nId = -1;
         if (!pConn->ExecuteQuery(kNextCheckPointId, RowReaders::FirstIntAt0(nId))) {
-            pConn->GetLastError(nErrorCode, strErrorInfo);
-            UPG_LOG(LOG_ERROR, "[%s][ExecuteHelper] InsertCheakPointInfo failed, Error Code:%d, Error Info:%s.[%s(%d)]",
-                    strName.c_str(), nErrorCode, strErrorInfo.c_str());
-            return false;
+            return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
+                UPG_LOG(LOG_ERROR,
+                        "[%s][ExecuteHelper] InsertCheakPointInfo failed, Error Code:%d, Error Info:%s.[%s(%d)]",
+                        strName.c_str(), nErrorCode, strErrorInfo.c_str());
+            });
         }
         strSql += str_fmt(kInsertCheckPoint, nId, info.element_id, info.cardreader_id, info.type, strNow.c_str(),
                           strNow.c_str());
     }
     if (pConn->ExecuteHelper(strSql)) return true;
-    pConn->GetLastError(nErrorCode, strErrorInfo);
-    UPG_LOG(LOG_ERROR, "[%s][C1110ToC1120] InsertCheakPointInfo Failed.Sql:%s, Error Code:%d, Error Info:%s[%s(%d)]",
-            strName.c_str(), strSql.c_str(), nErrorCode, strErrorInfo.c_str());
-    return false;
+    return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
+        UPG_LOG(LOG_ERROR,
+                "[%s][C1110ToC1120] InsertCheakPointInfo Failed.Sql:%s, Error Code:%d, Error Info:%s[%s(%d)]",
+                strName.c_str(), strSql.c_str(), nErrorCode, strErrorInfo.c_str());
+    });
 }
 
 bool C1110ToC1120::UpdateSelfAppointInfo(int& nErrorCode, std::string& strErrorInfo, db_layer::DBParam,
@@ -416,16 +419,18 @@ bool C1110ToC1120::UpdateSelfAppointInfo(int& nErrorCode, std::string& strErrorI
     std::vector<int> vecOff;
     std::vector<int> vecOn;
     if (!pConn->ExecuteQuery(str_fmt(kSelectChecks, 0), fnCollect(vecOff))) {
-        pConn->GetLastError(nErrorCode, strErrorInfo);
-        UPG_LOG(LOG_ERROR, "[%s][ExecuteHelper] UpdateSelfAppointInfos failed, Error Code:%d, Error Info:%s.[%s(%d)]",
-                strName.c_str(), nErrorCode, strErrorInfo.c_str());
-        return false;
+        return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
+            UPG_LOG(LOG_ERROR,
+                    "[%s][ExecuteHelper] UpdateSelfAppointInfos failed, Error Code:%d, Error Info:%s.[%s(%d)]",
+                    strName.c_str(), nErrorCode, strErrorInfo.c_str());
+        });
     }
     if (!pConn->ExecuteQuery(str_fmt(kSelectChecks, 1), fnCollect(vecOn))) {
-        pConn->GetLastError(nErrorCode, strErrorInfo);
-        UPG_LOG(LOG_ERROR, "[%s][ExecuteHelper] UpdateSelfAppointInfo failed, Error Code:%d, Error Info:%s.[%s(%d)]",
-                strName.c_str(), nErrorCode, strErrorInfo.c_str());
-        return false;
+        return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
+            UPG_LOG(LOG_ERROR,
+                    "[%s][ExecuteHelper] UpdateSelfAppointInfo failed, Error Code:%d, Error Info:%s.[%s(%d)]",
+                    strName.c_str(), nErrorCode, strErrorInfo.c_str());
+        });
     }
     const std::string strNow = CSqlText::Escape(NowText());
     // Settings read as 0 become 1, then those read as 1 become 0.
@@ -435,11 +440,11 @@ bool C1110ToC1120::UpdateSelfAppointInfo(int& nErrorCode, std::string& strErrorI
         const std::string strSql =
             str_fmt(kSetChecks, update.first, strNow.c_str(), CSqlText::JoinNumbers(*update.second).c_str());
         if (!pConn->ExecuteHelper(strSql)) {
-            pConn->GetLastError(nErrorCode, strErrorInfo);
-            UPG_LOG(LOG_ERROR,
-                    "[%s][C1110ToC1120] UpdateSelfAppointInfo Failed.Sql:%s, Error Code:%d, Error Info:%s[%s(%d)]",
-                    strName.c_str(), strSql.c_str(), nErrorCode, strErrorInfo.c_str());
-            return false;
+            return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
+                UPG_LOG(LOG_ERROR,
+                        "[%s][C1110ToC1120] UpdateSelfAppointInfo Failed.Sql:%s, Error Code:%d, Error Info:%s[%s(%d)]",
+                        strName.c_str(), strSql.c_str(), nErrorCode, strErrorInfo.c_str());
+            });
         }
     }
     return true;
@@ -529,9 +534,9 @@ bool C1110ToC1120::QueryAppointBatch(int& nErrorCode, std::string& strErrorInfo,
             }
         }))
         return true;
-    pConn->GetLastError(nErrorCode, strErrorInfo);
-    UPG_LOG(LOG_ERROR, kBatchQueryFailed, QualifiedName(szOperation).c_str(), nErrorCode, strErrorInfo.c_str());
-    return false;
+    return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
+        UPG_LOG(LOG_ERROR, kBatchQueryFailed, QualifiedName(szOperation).c_str(), nErrorCode, strErrorInfo.c_str());
+    });
 }
 
 bool C1110ToC1120::QueryApppointRecord(int& nErrorCode, std::string& strErrorInfo,
@@ -558,32 +563,32 @@ bool C1110ToC1120::QueryApppointReviewRecord(int& nErrorCode, std::string& strEr
             }
         }))
         return true;
-    pConn->GetLastError(nErrorCode, strErrorInfo);
-    UPG_LOG(LOG_ERROR, kBatchQueryFailed, QualifiedName("QueryApppointReviewRecord").c_str(), nErrorCode,
-            strErrorInfo.c_str());
-    return false;
+    return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
+        UPG_LOG(LOG_ERROR, kBatchQueryFailed, QualifiedName("QueryApppointReviewRecord").c_str(), nErrorCode,
+                strErrorInfo.c_str());
+    });
 }
 
 bool C1110ToC1120::QueryNextIdOfApproveProcess(int& nErrorCode, std::string& strErrorInfo, int* pId,
                                                DBAccessConnPtr pConn) {
     if (pConn->ExecuteQuery(kNextProcessId, RowReaders::FirstIntAt0(*pId))) return true;
-    pConn->GetLastError(nErrorCode, strErrorInfo);
-    UPG_LOG(LOG_ERROR,
-            "[%s][ExecuteHelper] ExecuteTransaction QueryNextIdOfApproveProcess failed, Error Code:%d, Error "
-            "Info:%s.[%s(%d)]",
-            QualifiedName("QueryNextIdOfApproveProcess").c_str(), nErrorCode, strErrorInfo.c_str());
-    return false;
+    return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
+        UPG_LOG(LOG_ERROR,
+                "[%s][ExecuteHelper] ExecuteTransaction QueryNextIdOfApproveProcess failed, Error Code:%d, Error "
+                "Info:%s.[%s(%d)]",
+                QualifiedName("QueryNextIdOfApproveProcess").c_str(), nErrorCode, strErrorInfo.c_str());
+    });
 }
 
 bool C1110ToC1120::QueryNextIdOfApproveProcessNode(int& nErrorCode, std::string& strErrorInfo, int* pId,
                                                    DBAccessConnPtr pConn) {
     if (pConn->ExecuteQuery(kNextNodeId, RowReaders::FirstIntAt0(*pId))) return true;
-    pConn->GetLastError(nErrorCode, strErrorInfo);
-    UPG_LOG(LOG_ERROR,
-            "[%s][ExecuteHelper] ExecuteTransaction QueryNextIdOfApproveProcessNode failed, Error Code:%d, Error "
-            "Info:%s.[%s(%d)]",
-            QualifiedName("QueryNextIdOfApproveProcessNode").c_str(), nErrorCode, strErrorInfo.c_str());
-    return false;
+    return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
+        UPG_LOG(LOG_ERROR,
+                "[%s][ExecuteHelper] ExecuteTransaction QueryNextIdOfApproveProcessNode failed, Error Code:%d, Error "
+                "Info:%s.[%s(%d)]",
+                QualifiedName("QueryNextIdOfApproveProcessNode").c_str(), nErrorCode, strErrorInfo.c_str());
+    });
 }
 
 bool C1110ToC1120::DrawWorkflowIds(int& nErrorCode, std::string& strErrorInfo, int& nProcessId, int& nNodeId,
@@ -624,10 +629,10 @@ bool C1110ToC1120::SendBatchText(int& nErrorCode, std::string& strErrorInfo, con
                                  DBAccessConnPtr pConn, const char* szOperation) {
     if (strSql.empty()) return true;
     if (pConn->ExecuteHelper(strSql)) return true;
-    pConn->GetLastError(nErrorCode, strErrorInfo);
-    UPG_LOG(LOG_ERROR, kBatchTextFailed, QualifiedName(szOperation).c_str(), strSql.c_str(), nErrorCode,
-            strErrorInfo.c_str());
-    return false;
+    return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
+        UPG_LOG(LOG_ERROR, kBatchTextFailed, QualifiedName(szOperation).c_str(), strSql.c_str(), nErrorCode,
+                strErrorInfo.c_str());
+    });
 }
 
 bool C1110ToC1120::InsertAppointRecord(int& nErrorCode, std::string& strErrorInfo,
@@ -825,12 +830,13 @@ bool C1110ToC1120::IncreUpgrade_Record_UpgradeVisitorReviewRecord(int& nErrorCod
         const std::string strSql =
             str_fmt(kSoftDeleteReviewAppoints, strNow.c_str()) + str_fmt(kSoftDeleteReviewProcesses, strNow.c_str());
         if (pSecond->ExecuteHelper(strSql)) return true;
-        pSecond->GetLastError(nErrorCode, strErrorInfo);
-        UPG_LOG(LOG_ERROR,
+        return pSecond->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
+            UPG_LOG(
+                LOG_ERROR,
                 "[%s]stru_db_com.cms_up_connect delete already updated data in table :visitor_appoint_reveiw_record "
                 "Failed.Sql:%s, Error Code:%d, Error Info:%s[%s(%d)]",
                 strName.c_str(), strSql.c_str(), nErrorCode, strErrorInfo.c_str());
-        return false;
+        });
     });
     if (!bDeleted) return false;
 
@@ -875,10 +881,10 @@ bool C1110ToC1120::QryFlowNumByAppointID(int& nErrorCode, std::string& strErrorI
     if (pConn->ExecuteQuery(str_fmt(kSelectAppointById, record.id),
                             RowReaders::LastString("appoint_approval_flow_id", strFlowNum)))
         return true;
-    pConn->GetLastError(nErrorCode, strErrorInfo);
-    UPG_LOG(LOG_ERROR, kBatchQueryFailed, QualifiedName("QryFlowNumByAppointID").c_str(), nErrorCode,
-            strErrorInfo.c_str());
-    return false;
+    return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
+        UPG_LOG(LOG_ERROR, kBatchQueryFailed, QualifiedName("QryFlowNumByAppointID").c_str(), nErrorCode,
+                strErrorInfo.c_str());
+    });
 }
 
 bool C1110ToC1120::InsertAppointRecordForIncre(int& nErrorCode, std::string& strErrorInfo,
