@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "db_layer/CConnect.h"
 
@@ -68,6 +69,14 @@ RowReader FirstIntAt0(int& nValue);
 RowReader Drain();
 // Ignore: does nothing.
 RowReader Ignore();
+// Collect: one element per row, fnRead(conn) of the current row, appended to
+// vecRows in the server's order.
+template <class TRow, class FnRead>
+RowReader Collect(std::vector<TRow>& vecRows, FnRead fnRead) {
+    return [&vecRows, fnRead](db_layer::CConnect& conn) {
+        for (; !conn.IsEOF(); conn.MoveNext()) vecRows.push_back(fnRead(conn));
+    };
+}
 }  // namespace RowReaders
 
 }  // namespace UnifiedUpgradeComponent

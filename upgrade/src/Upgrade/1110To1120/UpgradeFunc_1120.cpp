@@ -172,6 +172,18 @@ void ReadSharedColumns(db_layer::CConnect& conn, TRecord& record) {
     record.appoint_approval_flow_id = conn.GetString("appoint_approval_flow_id");
 }
 
+// The check points of one element, one per row: the id in szColumn, of the given type.
+RowReader CollectCheckPoints(std::vector<stru_check_point_info>& vecInfo, int nElementId, const char* szColumn,
+                             int nType) {
+    return RowReaders::Collect(vecInfo, [nElementId, szColumn, nType](db_layer::CConnect& conn) {
+        stru_check_point_info info;
+        info.element_id = nElementId;
+        info.cardreader_id = conn.GetInt(szColumn);
+        info.type = nType;
+        return info;
+    });
+}
+
 CKeyRangeWalk::SSettings WalkOver(const char* szTable, const std::string& strLogName, DBAccessConnPtr pRangeConn,
                                   DBAccessConnPtr pBatchConn, DBAccessConnPtr pProgressConn) {
     CKeyRangeWalk::SSettings settings;
@@ -324,15 +336,13 @@ bool C1110ToC1120::UpgradeCourse_Config_CheakPoint(int& nErrorCode, std::string&
 bool C1110ToC1120::QueryAllCheakDoorPoint(int& nErrorCode, std::string& strErrorInfo,
                                           std::vector<stru_door_point>& vecPoints, DBAccessConnPtr pConn) {
     const std::string strSql = kSelectCheckPoints;
-    if (pConn->ExecuteQuery(strSql, [&vecPoints](db_layer::CConnect& conn) {
-            for (; !conn.IsEOF(); conn.MoveNext()) {
-                stru_door_point point;
-                point.element_id = conn.GetInt("element_id");
-                point.resource_id = conn.GetInt("resource_id");
-                vecPoints.push_back(point);
-            }
-        }))
-        return true;
+    const auto fnRead = [](db_layer::CConnect& conn) {
+        stru_door_point point;
+        point.element_id = conn.GetInt("element_id");
+        point.resource_id = conn.GetInt("resource_id");
+        return point;
+    };
+    if (pConn->ExecuteQuery(strSql, RowReaders::Collect(vecPoints, fnRead))) return true;
     return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
         UPG_LOG(LOG_ERROR,
                 "[%s][C1110ToC1120::QueryAllCheakDoorPoint] Get CheakDoorPoint Failed.Sql:%s, Error Code:%d, Error "
@@ -345,16 +355,7 @@ bool C1110ToC1120::QueryCardReaderID(int& nErrorCode, std::string& strErrorInfo,
                                      std::vector<stru_check_point_info>& vecInfo, DBAccessConnPtr pConn, int nDoorId,
                                      stru_door_point point) {
     const std::string strSql = str_fmt(kSelectCardReaders, nDoorId);
-    if (pConn->ExecuteQuery(strSql, [&vecInfo, &point](db_layer::CConnect& conn) {
-            for (; !conn.IsEOF(); conn.MoveNext()) {
-                stru_check_point_info info;
-                info.element_id = point.element_id;
-                info.cardreader_id = conn.GetInt("id");
-                info.type = 8;
-                vecInfo.push_back(info);
-            }
-        }))
-        return true;
+    if (pConn->ExecuteQuery(strSql, CollectCheckPoints(vecInfo, point.element_id, "id", 8))) return true;
     return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
         UPG_LOG(
             LOG_ERROR,
@@ -367,15 +368,7 @@ bool C1110ToC1120::QueryComponentID(int& nErrorCode, std::string& strErrorInfo,
                                     std::vector<stru_check_point_info>& vecInfo, DBAccessConnPtr pConn,
                                     stru_door_point point) {
     const std::string strSql = str_fmt(kSelectComponents, point.element_id);
-    if (pConn->ExecuteQuery(strSql, [&vecInfo, &point](db_layer::CConnect& conn) {
-            for (; !conn.IsEOF(); conn.MoveNext()) {
-                stru_check_point_info info;
-                info.element_id = point.element_id;
-                info.cardreader_id = conn.GetInt("related_source_id");
-                info.type = 9;
-                vecInfo.push_back(info);
-            }
-        }))
+    if (pConn->ExecuteQuery(strSql, CollectCheckPoints(vecInfo, point.element_id, "related_source_id", 9)))
         return true;
     return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
         UPG_LOG(LOG_ERROR, "[%s][C1110ToC1120] QueryComponentID Failed.Sql:%s, Error Code:%d, Error Info:%s[%s(%d)]",
@@ -411,21 +404,17 @@ bool C1110ToC1120::InsertCheakPointInfo(int& nErrorCode, std::string& strErrorIn
 bool C1110ToC1120::UpdateSelfAppointInfo(int& nErrorCode, std::string& strErrorInfo, db_layer::DBParam,
                                          DBAccessConnPtr pConn) {
     const std::string strName = QualifiedName("UpdateSelfAppointInfo");
-    auto fnCollect = [](std::vector<int>& vecUsers) {
-        return [&vecUsers](db_layer::CConnect& conn) {
-            for (; !conn.IsEOF(); conn.MoveNext()) vecUsers.push_back(conn.GetInt("user_id"));
-        };
-    };
+    const auto fnUser = [](db_layer::CConnect& conn) { return conn.GetInt("user_id"); };
     std::vector<int> vecOff;
     std::vector<int> vecOn;
-    if (!pConn->ExecuteQuery(str_fmt(kSelectChecks, 0), fnCollect(vecOff))) {
+    if (!pConn->ExecuteQuery(str_fmt(kSelectChecks, 0), RowReaders::Collect(vecOff, fnUser))) {
         return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
             UPG_LOG(LOG_ERROR,
                     "[%s][ExecuteHelper] UpdateSelfAppointInfos failed, Error Code:%d, Error Info:%s.[%s(%d)]",
                     strName.c_str(), nErrorCode, strErrorInfo.c_str());
         });
     }
-    if (!pConn->ExecuteQuery(str_fmt(kSelectChecks, 1), fnCollect(vecOn))) {
+    if (!pConn->ExecuteQuery(str_fmt(kSelectChecks, 1), RowReaders::Collect(vecOn, fnUser))) {
         return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
             UPG_LOG(LOG_ERROR,
                     "[%s][ExecuteHelper] UpdateSelfAppointInfo failed, Error Code:%d, Error Info:%s.[%s(%d)]",
@@ -524,16 +513,14 @@ bool C1110ToC1120::QueryAppointBatch(int& nErrorCode, std::string& strErrorInfo,
                                      DBAccessConnPtr pConn, bool bWithChangeMarker, const char* szOperation) {
     const std::string strSql =
         str_fmt(kSelectAppointBatch, *pStartKey, static_cast<long long>(*pStartKey) + CKeyRangeWalk::kBatchWidth);
-    if (pConn->ExecuteQuery(strSql, [&vecRecords, bWithChangeMarker](db_layer::CConnect& conn) {
-            for (; !conn.IsEOF(); conn.MoveNext()) {
-                stru_appoint_record record;
-                ReadSharedColumns(conn, record);
-                record.is_deleted = conn.GetInt("is_deleted");
-                if (bWithChangeMarker) record.row_status_implicit_upgrade = conn.GetInt("row_status_implicit_upgrade");
-                vecRecords.push_back(std::move(record));
-            }
-        }))
-        return true;
+    const auto fnRead = [bWithChangeMarker](db_layer::CConnect& conn) {
+        stru_appoint_record record;
+        ReadSharedColumns(conn, record);
+        record.is_deleted = conn.GetInt("is_deleted");
+        if (bWithChangeMarker) record.row_status_implicit_upgrade = conn.GetInt("row_status_implicit_upgrade");
+        return record;
+    };
+    if (pConn->ExecuteQuery(strSql, RowReaders::Collect(vecRecords, fnRead))) return true;
     return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
         UPG_LOG(LOG_ERROR, kBatchQueryFailed, QualifiedName(szOperation).c_str(), nErrorCode, strErrorInfo.c_str());
     });
@@ -550,19 +537,17 @@ bool C1110ToC1120::QueryApppointReviewRecord(int& nErrorCode, std::string& strEr
                                              DBAccessConnPtr pConn) {
     const std::string strSql =
         str_fmt(kSelectReviewBatch, *pStartKey, static_cast<long long>(*pStartKey) + CKeyRangeWalk::kBatchWidth);
-    if (pConn->ExecuteQuery(strSql, [&vecRecords](db_layer::CConnect& conn) {
-            for (; !conn.IsEOF(); conn.MoveNext()) {
-                stru_appoint_review_record record;
-                ReadSharedColumns(conn, record);
-                record.appoint_review_status = conn.GetInt("appoint_review_status");
-                record.visit_reason_id = conn.GetInt("visit_reason_id");
-                ReadText(conn, "visit_reason_detail", record.visit_reason_detail, record.visit_reason_detail_null);
-                ReadText(conn, "object_guid", record.object_guid, record.object_guid_null);
-                record.visitor_group_id = conn.GetInt("visitor_group_id");
-                vecRecords.push_back(std::move(record));
-            }
-        }))
-        return true;
+    const auto fnRead = [](db_layer::CConnect& conn) {
+        stru_appoint_review_record record;
+        ReadSharedColumns(conn, record);
+        record.appoint_review_status = conn.GetInt("appoint_review_status");
+        record.visit_reason_id = conn.GetInt("visit_reason_id");
+        ReadText(conn, "visit_reason_detail", record.visit_reason_detail, record.visit_reason_detail_null);
+        ReadText(conn, "object_guid", record.object_guid, record.object_guid_null);
+        record.visitor_group_id = conn.GetInt("visitor_group_id");
+        return record;
+    };
+    if (pConn->ExecuteQuery(strSql, RowReaders::Collect(vecRecords, fnRead))) return true;
     return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
         UPG_LOG(LOG_ERROR, kBatchQueryFailed, QualifiedName("QueryApppointReviewRecord").c_str(), nErrorCode,
                 strErrorInfo.c_str());
