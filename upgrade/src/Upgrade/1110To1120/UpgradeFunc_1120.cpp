@@ -151,6 +151,67 @@ SReviewMapping MapReviewStatus(int nReviewStatus) {
     }
 }
 
+// The workflow values of the rows a conversion writes, by column. An
+// appointment record's process and node take them as they are; a review
+// record's differ where ReviewProcess and ReviewNode say.
+struct SProcessColumns {
+    int process_type = 4;
+    int approve_flow_id = -1;
+    int next_approve_node_id = 1;
+    int agnet_user_id = 1;
+    int status = 1;
+    int abnormal_cause = 0;  // a column of the review form's statement only
+    int is_auto_approval = 1;
+};
+
+struct SNodeColumns {
+    int approve_flow_node_id = -1;
+    int serial_num = 1;
+    int node_status = 1;
+    int approver_id = 1;
+    const char* approval_comment = "";
+    int approver_type = 0;
+};
+
+// A review record's process: no agent, not approved automatically, with the
+// status and abnormal cause that its review status maps to.
+SProcessColumns ReviewProcess(const SReviewMapping& mapping) {
+    SProcessColumns process;
+    process.agnet_user_id = -1;
+    process.status = mapping.nProcessStatus;
+    process.abnormal_cause = mapping.nAbnormalCause;
+    process.is_auto_approval = 0;
+    return process;
+}
+
+SNodeColumns ReviewNode() {
+    SNodeColumns node;
+    node.node_status = 2;
+    return node;
+}
+
+// Written alike on every converted appointment, and on every workflow row.
+constexpr int kSubmitPersonType = 0;  // submit_person_type
+constexpr int kSubmitPersonId = 1;    // submit_person_id
+constexpr int kQrCodeValidNum = 0;    // qr_code_valid_num of an appointment made from a review record
+constexpr int kNotDeleted = 0;        // is_deleted
+// The incremental pass's change markers on the workflow rows it adds.
+constexpr int kRowStatusImplicitUpgrade = 1;
+constexpr int kRelatedIdImplicitUpgrade = 0;
+
+// A node row; its approval_time is the record's creation time.
+std::string NodeRow(int nNodeId, int nProcessId, const SNodeColumns& node, const std::string& strCreate,
+                    const std::string& strUpdate, bool bIncrementalMarkers) {
+    if (bIncrementalMarkers)
+        return str_fmt(kInsertNodeIncre, nNodeId, nProcessId, node.approve_flow_node_id, node.serial_num,
+                       node.node_status, node.approver_id, node.approval_comment, node.approver_type,
+                       strCreate.c_str(), strCreate.c_str(), strUpdate.c_str(), kRowStatusImplicitUpgrade,
+                       kRelatedIdImplicitUpgrade, kNotDeleted);
+    return str_fmt(kInsertNode, nNodeId, nProcessId, node.approve_flow_node_id, node.serial_num, node.node_status,
+                   node.approver_id, node.approval_comment, node.approver_type, strCreate.c_str(), strCreate.c_str(),
+                   strUpdate.c_str(), kNotDeleted);
+}
+
 // Reads a text column and whether it was NULL.
 void ReadText(db_layer::CConnect& conn, const char* szColumn, std::string& strValue, bool& bNull) {
     bNull = conn.IsNull(szColumn);
@@ -325,7 +386,7 @@ bool C1110ToC1120::UpgradeCourse_Config_CheakPoint(int& nErrorCode, std::string&
             stru_check_point_info alone;
             alone.element_id = point.element_id;
             alone.cardreader_id = 0;
-            alone.type = 6;
+            alone.type = kCheckPointElementAlone;
             vecPoint.push_back(alone);
         }
         vecAll.insert(vecAll.end(), vecPoint.begin(), vecPoint.end());
@@ -355,7 +416,8 @@ bool C1110ToC1120::QueryCardReaderID(int& nErrorCode, std::string& strErrorInfo,
                                      std::vector<stru_check_point_info>& vecInfo, DBAccessConnPtr pConn, int nDoorId,
                                      stru_door_point point) {
     const std::string strSql = str_fmt(kSelectCardReaders, nDoorId);
-    if (pConn->ExecuteQuery(strSql, CollectCheckPoints(vecInfo, point.element_id, "id", 8))) return true;
+    if (pConn->ExecuteQuery(strSql, CollectCheckPoints(vecInfo, point.element_id, "id", kCheckPointCardReader)))
+        return true;
     return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
         UPG_LOG(
             LOG_ERROR,
@@ -368,7 +430,8 @@ bool C1110ToC1120::QueryComponentID(int& nErrorCode, std::string& strErrorInfo,
                                     std::vector<stru_check_point_info>& vecInfo, DBAccessConnPtr pConn,
                                     stru_door_point point) {
     const std::string strSql = str_fmt(kSelectComponents, point.element_id);
-    if (pConn->ExecuteQuery(strSql, CollectCheckPoints(vecInfo, point.element_id, "related_source_id", 9)))
+    if (pConn->ExecuteQuery(strSql,
+                            CollectCheckPoints(vecInfo, point.element_id, "related_source_id", kCheckPointComponent)))
         return true;
     return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
         UPG_LOG(LOG_ERROR, "[%s][C1110ToC1120] QueryComponentID Failed.Sql:%s, Error Code:%d, Error Info:%s[%s(%d)]",
@@ -599,15 +662,18 @@ std::string C1110ToC1120::AppointWorkflowRows(const stru_appoint_record& record,
     const std::string strCreate = Nullable(record.create_time, record.create_time_null);
     const std::string strUpdate = Nullable(record.update_time, record.update_time_null);
     const std::string strFlow = CSqlText::Escape(strFlowNum);
+    const SProcessColumns process;
+    const std::string strNode = NodeRow(nNodeId, nProcessId, SNodeColumns(), strCreate, strUpdate, bIncrementalMarkers);
     if (bIncrementalMarkers)
-        return str_fmt(kInsertProcessIncre, nProcessId, strFlow.c_str(), 4, record.interviewee_id, -1, 1, 1, 1, 1,
-                       strCreate.c_str(), strUpdate.c_str(), 1, 0, 0) +
-               str_fmt(kInsertNodeIncre, nNodeId, nProcessId, -1, 1, 1, 1, "", 0, strCreate.c_str(),
-                       strCreate.c_str(), strUpdate.c_str(), 1, 0, 0);
-    return str_fmt(kInsertProcess, nProcessId, strFlow.c_str(), 4, record.interviewee_id, -1, 1, 1, 1, 1,
-                   strCreate.c_str(), strUpdate.c_str(), 0) +
-           str_fmt(kInsertNode, nNodeId, nProcessId, -1, 1, 1, 1, "", 0, strCreate.c_str(), strCreate.c_str(),
-                   strUpdate.c_str(), 0);
+        return str_fmt(kInsertProcessIncre, nProcessId, strFlow.c_str(), process.process_type, record.interviewee_id,
+                       process.approve_flow_id, process.next_approve_node_id, process.agnet_user_id, process.status,
+                       process.is_auto_approval, strCreate.c_str(), strUpdate.c_str(), kRowStatusImplicitUpgrade,
+                       kRelatedIdImplicitUpgrade, kNotDeleted) +
+               strNode;
+    return str_fmt(kInsertProcess, nProcessId, strFlow.c_str(), process.process_type, record.interviewee_id,
+                   process.approve_flow_id, process.next_approve_node_id, process.agnet_user_id, process.status,
+                   process.is_auto_approval, strCreate.c_str(), strUpdate.c_str(), kNotDeleted) +
+           strNode;
 }
 
 bool C1110ToC1120::SendBatchText(int& nErrorCode, std::string& strErrorInfo, const std::string& strSql,
@@ -629,7 +695,8 @@ bool C1110ToC1120::InsertAppointRecord(int& nErrorCode, std::string& strErrorInf
         if (!DrawWorkflowIds(nErrorCode, strErrorInfo, nProcessId, nNodeId, pConn, "InsertAppointRecord"))
             return false;
         const std::string strFlowNum = MakeFlowNumber(record.create_time, nProcessId);
-        strSql += str_fmt(kLinkAppoint, CSqlText::Escape(strFlowNum).c_str(), 0, 1, record.id);
+        strSql += str_fmt(kLinkAppoint, CSqlText::Escape(strFlowNum).c_str(), kSubmitPersonType, kSubmitPersonId,
+                          record.id);
         strSql += AppointWorkflowRows(record, strFlowNum, nProcessId, nNodeId, false);
     }
     return SendBatchText(nErrorCode, strErrorInfo, strSql, pConn, "InsertAppointRecord");
@@ -676,20 +743,23 @@ bool C1110ToC1120::InsertAppointReviewRecord(int& nErrorCode, std::string& strEr
         const std::string strFlow = CSqlText::Escape(strFlowNum);
         const std::string strCreate = Nullable(record.create_time, record.create_time_null);
         const std::string strUpdate = Nullable(record.update_time, record.update_time_null);
-        strSql += str_fmt(kInsertReviewAppoint, strFlow.c_str(), 0, 1, llAppointId,
+        strSql += str_fmt(kInsertReviewAppoint, strFlow.c_str(), kSubmitPersonType, kSubmitPersonId, llAppointId,
                           Nullable(record.object_guid, record.object_guid_null).c_str(), record.visitor_id,
                           record.interviewee_id, record.visit_reason_id,
                           Nullable(record.visit_reason_detail, record.visit_reason_detail_null).c_str(),
                           mapping.nAppointmentStatus,
                           Nullable(record.start_valid_time, record.start_valid_time_null).c_str(),
                           Nullable(record.end_valid_time, record.end_valid_time_null).c_str(),
-                          record.start_time_differ, record.end_time_differ, strCreate.c_str(), strUpdate.c_str(), 0);
-        strSql += str_fmt(kInsertReviewProcess, nProcessId, strFlow.c_str(), 4, record.interviewee_id, -1, 1, -1,
-                          mapping.nProcessStatus, mapping.nAbnormalCause, 0, strCreate.c_str(), strUpdate.c_str(), 0);
+                          record.start_time_differ, record.end_time_differ, strCreate.c_str(), strUpdate.c_str(),
+                          kQrCodeValidNum);
+        const SProcessColumns process = ReviewProcess(mapping);
+        strSql += str_fmt(kInsertReviewProcess, nProcessId, strFlow.c_str(), process.process_type,
+                          record.interviewee_id, process.approve_flow_id, process.next_approve_node_id,
+                          process.agnet_user_id, process.status, process.abnormal_cause, process.is_auto_approval,
+                          strCreate.c_str(), strUpdate.c_str(), kNotDeleted);
         // Every converted review gets its node: the workflow walks a process
         // through its nodes, and a process without one cannot be shown or closed.
-        strSql += str_fmt(kInsertNode, nNodeId, nProcessId, -1, 1, 2, 1, "", 0, strCreate.c_str(), strCreate.c_str(),
-                          strUpdate.c_str(), 0);
+        strSql += NodeRow(nNodeId, nProcessId, ReviewNode(), strCreate, strUpdate, false);
         strSql += str_fmt(kLinkReview, strFlow.c_str(), record.id);
     }
     return SendBatchText(nErrorCode, strErrorInfo, strSql, pConn, "InsertAppointReviewRecord");
@@ -895,7 +965,8 @@ bool C1110ToC1120::InsertAppointRecordForIncre(int& nErrorCode, std::string& str
         nProcessId += kReviewIdOffset;
         nNodeId += kReviewIdOffset;
         const std::string strFlowNum = MakeFlowNumber(record.create_time, nProcessId);
-        strSql += str_fmt(kLinkAppoint, CSqlText::Escape(strFlowNum).c_str(), 0, 1, record.id);
+        strSql += str_fmt(kLinkAppoint, CSqlText::Escape(strFlowNum).c_str(), kSubmitPersonType, kSubmitPersonId,
+                          record.id);
         strSql += AppointWorkflowRows(record, strFlowNum, nProcessId, nNodeId, true);
     }
     return SendBatchText(nErrorCode, strErrorInfo, strSql, dbCom.third_connect, "InsertAppointRecordForIncre");
