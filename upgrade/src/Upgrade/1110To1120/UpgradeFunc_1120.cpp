@@ -2,10 +2,8 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <functional>
 #include <map>
 #include <memory>
@@ -13,7 +11,6 @@
 #include <utility>
 
 #include "Qarn/Base/StringUtil.h"
-#include "Qarn/Base/TimeUtil.h"
 #include "Upgrade/1110To1120/DatabaseIdentity.h"
 #include "Upgrade/1110To1120/KeyRangeWalk.h"
 #include "Upgrade/LogPosition.h"
@@ -129,8 +126,6 @@ const char* const kCheckPointFailed = "[%s]UpgradeCourse_Config_CheakPoint faile
 const char* const kBatchTextFailed =
     "[%s][C1110To1120::InsertEventRecord] Insert Record Failed.Sql:%s, Error Code:%d, Error Info:%s[%s(%d)]";
 const char* const kBatchQueryFailed = "[%s]errorcode:%d, errorinfo:%s[%s(%d)]";
-
-std::string NowText() { return Qarn::Base::TimeUtil::TimeT2StrUTCTimeStamp(static_cast<std::int64_t>(std::time(nullptr))); }
 
 std::string Nullable(const std::string& strValue, bool bNull) { return CSqlText::NullableLiteral(strValue, bNull); }
 
@@ -442,7 +437,7 @@ bool C1110ToC1120::QueryComponentID(int& nErrorCode, std::string& strErrorInfo,
 bool C1110ToC1120::InsertCheakPointInfo(int& nErrorCode, std::string& strErrorInfo,
                                         const std::vector<stru_check_point_info>& vecInfo, DBAccessConnPtr pConn) {
     const std::string strName = QualifiedName("InsertCheakPointInfo");
-    const std::string strNow = CSqlText::Escape(NowText());
+    const std::string strNow = CSqlText::NowText();
     std::string strSql = str_fmt(kSoftDeleteCheckPoints, strNow.c_str());
     for (const stru_check_point_info& info : vecInfo) {
         int nId = -1;
@@ -484,7 +479,7 @@ bool C1110ToC1120::UpdateSelfAppointInfo(int& nErrorCode, std::string& strErrorI
                     strName.c_str(), nErrorCode, strErrorInfo.c_str());
         });
     }
-    const std::string strNow = CSqlText::Escape(NowText());
+    const std::string strNow = CSqlText::NowText();
     // Settings read as 0 become 1, then those read as 1 become 0.
     const std::pair<int, const std::vector<int>*> updates[] = {{1, &vecOff}, {0, &vecOn}};
     for (const auto& update : updates) {
@@ -881,7 +876,7 @@ bool C1110ToC1120::IncreUpgrade_Record_UpgradeVisitorReviewRecord(int& nErrorCod
     bool bDeletedNow = false;
     const bool bDeleted = marker.RunOnce(nErrorCode, strErrorInfo, kReviewSoftDeletion, pSecond, [&] {
         bDeletedNow = true;
-        const std::string strNow = CSqlText::Escape(NowText());
+        const std::string strNow = CSqlText::NowText();
         const std::string strSql =
             str_fmt(kSoftDeleteReviewAppoints, strNow.c_str()) + str_fmt(kSoftDeleteReviewProcesses, strNow.c_str());
         if (pSecond->ExecuteHelper(strSql)) return true;
