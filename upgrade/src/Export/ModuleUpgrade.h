@@ -28,13 +28,13 @@ UPGRADE_API bool RunUpgrade_Config(std::string strVersion, db_layer::CConnect* p
 UPGRADE_API bool RunUpgrade_Records(std::string strVersion, db_layer::CConnect* pFirstConn,
                                     db_layer::CConnect* pSecondConn, db_layer::DBParam dbParam);
 UPGRADE_API bool RunUpgrade_Config_IncreData(std::string strVersion, db_layer::CConnect* pFirstConn,
-                                             db_layer::CConnect* pSecondConn,
-                                             db_layer::CConnect* pThirdConn, db_layer::DBParam dbParam);
+                                             db_layer::CConnect* pSecondConn, db_layer::CConnect* pThirdConn,
+                                             db_layer::DBParam dbParam);
 UPGRADE_API bool RunUpgrade_Records_IncreData(std::string strVersion, db_layer::CConnect* pFirstConn,
-                                              db_layer::CConnect* pSecondConn,
-                                              db_layer::CConnect* pThirdConn, db_layer::DBParam dbParam);
+                                              db_layer::CConnect* pSecondConn, db_layer::CConnect* pThirdConn,
+                                              db_layer::DBParam dbParam);
 UPGRADE_API bool RunUpgrade_ResetPKorSEQ(std::string strVersion, db_layer::CConnect* pFirstConn,
-                                         db_layer::CConnect* pSecondConn,
-                                         db_layer::CConnect* pThirdConn, db_layer::DBParam dbParam);
+                                         db_layer::CConnect* pSecondConn, db_layer::CConnect* pThirdConn,
+                                         db_layer::DBParam dbParam);
 
 }  // namespace UnifiedUpgradeComponent

@@ -75,8 +75,7 @@ bool CKeyRangeWalk::Run(int& nErrorCode, std::string& strErrorInfo, int nSchedul
     for (;;) {
         if (llCursor > nMax) {
             const int nProgress = llCursor > INT_MAX ? INT_MAX : static_cast<int>(llCursor);
-            if (!m_step.SetUpgradeProgress(nErrorCode, strErrorInfo, nSchedule, nProgress,
-                                           m_settings.pProgressConn)) {
+            if (!m_step.SetUpgradeProgress(nErrorCode, strErrorInfo, nSchedule, nProgress, m_settings.pProgressConn)) {
                 UPG_LOG(LOG_ERROR, "[%s][C1110ToC1120::RecordsData2Destination_MEM] Set upgrade status failed[%s(%d)]",
                         m_settings.szLogName);
                 return false;

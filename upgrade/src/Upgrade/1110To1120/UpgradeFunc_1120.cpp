@@ -88,7 +88,8 @@ const char* const kLinkReview =
     "UPDATE visitor.visitor_appoint_reveiw_record SET appoint_approval_flow_id = '%s' WHERE id = %d;";
 
 // Incremental records.
-const char* const kTakeOverFlowNum = "UPDATE visitor.visitor_appoint_record SET appoint_approval_flow_id = '%s' WHERE id = %d;";
+const char* const kTakeOverFlowNum =
+    "UPDATE visitor.visitor_appoint_record SET appoint_approval_flow_id = '%s' WHERE id = %d;";
 const char* const kInsertProcessIncre =
     "INSERT INTO officeworkflow.approve_process(id, process_num,process_type, applicant_id, approve_flow_id, "
     "next_approve_node_id, agnet_user_id ,status ,is_auto_approval,create_time ,update_time , "
@@ -121,8 +122,10 @@ const char* const kReviewRangePrefix = "incremental_reviews_converted ";
 const char* const kStatusFailed = "[%s][C1110ToC1120::UpgradeCourse_Records] Query status info failed[%s(%d)]";
 const char* const kPassStart = "[%s][C1110ToC1120::UpgradeCourse_Records] UpgradeCourse_Records start![%s(%d)]";
 const char* const kPassEnd = "[%s][C1110ToC1120::UpgradeCourse_Records] UpgradeCourse_Records end![%s(%d)]";
-const char* const kTableFailed = "[%s][C1110ToC1120::RecordsData2Destination_VisitorRecord] %s step 1 upgrade failed[%s(%d)]";
-const char* const kCheckPointFailed = "[%s]UpgradeCourse_Config_CheakPoint failed, Error Code:%d, Error Info:%s.[%s(%d)]";
+const char* const kTableFailed =
+    "[%s][C1110ToC1120::RecordsData2Destination_VisitorRecord] %s step 1 upgrade failed[%s(%d)]";
+const char* const kCheckPointFailed =
+    "[%s]UpgradeCourse_Config_CheakPoint failed, Error Code:%d, Error Info:%s.[%s(%d)]";
 const char* const kBatchTextFailed =
     "[%s][C1110To1120::InsertEventRecord] Insert Record Failed.Sql:%s, Error Code:%d, Error Info:%s[%s(%d)]";
 const char* const kBatchQueryFailed = "[%s]errorcode:%d, errorinfo:%s[%s(%d)]";
@@ -199,9 +202,9 @@ std::string NodeRow(int nNodeId, int nProcessId, const SNodeColumns& node, const
                     const std::string& strUpdate, bool bIncrementalMarkers) {
     if (bIncrementalMarkers)
         return str_fmt(kInsertNodeIncre, nNodeId, nProcessId, node.approve_flow_node_id, node.serial_num,
-                       node.node_status, node.approver_id, node.approval_comment, node.approver_type,
-                       strCreate.c_str(), strCreate.c_str(), strUpdate.c_str(), kRowStatusImplicitUpgrade,
-                       kRelatedIdImplicitUpgrade, kNotDeleted);
+                       node.node_status, node.approver_id, node.approval_comment, node.approver_type, strCreate.c_str(),
+                       strCreate.c_str(), strUpdate.c_str(), kRowStatusImplicitUpgrade, kRelatedIdImplicitUpgrade,
+                       kNotDeleted);
     return str_fmt(kInsertNode, nNodeId, nProcessId, node.approve_flow_node_id, node.serial_num, node.node_status,
                    node.approver_id, node.approval_comment, node.approver_type, strCreate.c_str(), strCreate.c_str(),
                    strUpdate.c_str(), kNotDeleted);
@@ -549,21 +552,18 @@ bool C1110ToC1120::Upgrade_Record_UpgradeVisitorRecord(int& nErrorCode, std::str
 }
 
 bool C1110ToC1120::Upgrade_Record_UpgradeVisitorReviewRecord(int& nErrorCode, std::string& strErrorInfo,
-                                                             DBAccessConnPtr pConn, int nSchedule,
-                                                             int nStartPosition) {
+                                                             DBAccessConnPtr pConn, int nSchedule, int nStartPosition) {
     const std::string strName = QualifiedName("Upgrade_Record_UpgradeVisitorReviewRecord");
     STableWalk<stru_appoint_review_record> table;
     table.pfnQuery = &C1110ToC1120::QueryApppointReviewRecord;
     table.pQueryConn = pConn;
-    table.fnConverted = [](const stru_appoint_review_record& row) {
-        return IsConverted(row.appoint_approval_flow_id);
-    };
+    table.fnConverted = [](const stru_appoint_review_record& row) { return IsConverted(row.appoint_approval_flow_id); };
     table.fnConvert = [&](const std::vector<stru_appoint_review_record>& vecBatch, int) {
         return InsertAppointReviewRecord(nErrorCode, strErrorInfo, vecBatch, pConn);
     };
     return WalkTable(*this, nErrorCode, strErrorInfo,
-                     WalkOver("visitor.visitor_appoint_reveiw_record", strName, pConn, pConn, pConn), table,
-                     nSchedule, nStartPosition);
+                     WalkOver("visitor.visitor_appoint_reveiw_record", strName, pConn, pConn, pConn), table, nSchedule,
+                     nStartPosition);
 }
 
 bool C1110ToC1120::QueryAppointBatch(int& nErrorCode, std::string& strErrorInfo,
@@ -638,7 +638,8 @@ bool C1110ToC1120::DrawWorkflowIds(int& nErrorCode, std::string& strErrorInfo, i
                                    DBAccessConnPtr pConn, const char* szOperation) {
     nProcessId = -1;
     if (!QueryNextIdOfApproveProcess(nErrorCode, strErrorInfo, &nProcessId, pConn)) {
-        UPG_LOG(LOG_ERROR, "[%s][C1110ToC1120] QueryNextIdOfApproveProcess failed, Error Code:%d, Error Info:%s.[%s(%d)]",
+        UPG_LOG(LOG_ERROR,
+                "[%s][C1110ToC1120] QueryNextIdOfApproveProcess failed, Error Code:%d, Error Info:%s.[%s(%d)]",
                 QualifiedName(szOperation).c_str(), nErrorCode, strErrorInfo.c_str());
         return false;
     }
@@ -687,11 +688,10 @@ bool C1110ToC1120::InsertAppointRecord(int& nErrorCode, std::string& strErrorInf
     for (const stru_appoint_record& record : vecRecords) {
         int nProcessId = -1;
         int nNodeId = -1;
-        if (!DrawWorkflowIds(nErrorCode, strErrorInfo, nProcessId, nNodeId, pConn, "InsertAppointRecord"))
-            return false;
+        if (!DrawWorkflowIds(nErrorCode, strErrorInfo, nProcessId, nNodeId, pConn, "InsertAppointRecord")) return false;
         const std::string strFlowNum = MakeFlowNumber(record.create_time, nProcessId);
-        strSql += str_fmt(kLinkAppoint, CSqlText::Escape(strFlowNum).c_str(), kSubmitPersonType, kSubmitPersonId,
-                          record.id);
+        strSql +=
+            str_fmt(kLinkAppoint, CSqlText::Escape(strFlowNum).c_str(), kSubmitPersonType, kSubmitPersonId, record.id);
         strSql += AppointWorkflowRows(record, strFlowNum, nProcessId, nNodeId, false);
     }
     return SendBatchText(nErrorCode, strErrorInfo, strSql, pConn, "InsertAppointRecord");
@@ -718,8 +718,8 @@ bool C1110ToC1120::InsertAppointReviewRecord(int& nErrorCode, std::string& strEr
         const long long llAppointId = db_layer::GloballySerial("");
         if (llAppointId <= 0 || llAppointId > INT_MAX) {
             nErrorCode = kNoAppointmentIdCode;
-            strErrorInfo = str_fmt("db_layer::GloballySerial gave %lld, not an appointment id within 1..%d",
-                                   llAppointId, INT_MAX);
+            strErrorInfo =
+                str_fmt("db_layer::GloballySerial gave %lld, not an appointment id within 1..%d", llAppointId, INT_MAX);
             UPG_LOG(LOG_ERROR, "[%s][C1110ToC1120]GloballySerial failed, Error Code:%d, Error Info:%s.[%s(%d)]",
                     strName.c_str(), nErrorCode, strErrorInfo.c_str());
             return false;
@@ -738,15 +738,13 @@ bool C1110ToC1120::InsertAppointReviewRecord(int& nErrorCode, std::string& strEr
         const std::string strFlow = CSqlText::Escape(strFlowNum);
         const std::string strCreate = Nullable(record.create_time, record.create_time_null);
         const std::string strUpdate = Nullable(record.update_time, record.update_time_null);
-        strSql += str_fmt(kInsertReviewAppoint, strFlow.c_str(), kSubmitPersonType, kSubmitPersonId, llAppointId,
-                          Nullable(record.object_guid, record.object_guid_null).c_str(), record.visitor_id,
-                          record.interviewee_id, record.visit_reason_id,
-                          Nullable(record.visit_reason_detail, record.visit_reason_detail_null).c_str(),
-                          mapping.nAppointmentStatus,
-                          Nullable(record.start_valid_time, record.start_valid_time_null).c_str(),
-                          Nullable(record.end_valid_time, record.end_valid_time_null).c_str(),
-                          record.start_time_differ, record.end_time_differ, strCreate.c_str(), strUpdate.c_str(),
-                          kQrCodeValidNum);
+        strSql += str_fmt(
+            kInsertReviewAppoint, strFlow.c_str(), kSubmitPersonType, kSubmitPersonId, llAppointId,
+            Nullable(record.object_guid, record.object_guid_null).c_str(), record.visitor_id, record.interviewee_id,
+            record.visit_reason_id, Nullable(record.visit_reason_detail, record.visit_reason_detail_null).c_str(),
+            mapping.nAppointmentStatus, Nullable(record.start_valid_time, record.start_valid_time_null).c_str(),
+            Nullable(record.end_valid_time, record.end_valid_time_null).c_str(), record.start_time_differ,
+            record.end_time_differ, strCreate.c_str(), strUpdate.c_str(), kQrCodeValidNum);
         const SProcessColumns process = ReviewProcess(mapping);
         strSql += str_fmt(kInsertReviewProcess, nProcessId, strFlow.c_str(), process.process_type,
                           record.interviewee_id, process.approve_flow_id, process.next_approve_node_id,
@@ -807,8 +805,8 @@ bool C1110ToC1120::CheckPointsRebuiltInSharedDatabase(int& nErrorCode, std::stri
         return false;
     if (!firstDb.SameAs(secondDb)) return true;
     // An earlier build marked the rebuild alone.
-    bLeave = setSecondMarks.count(CPassMarker::kConfiguration) > 0 ||
-             setSecondMarks.count(CPassMarker::kCheckPoints) > 0;
+    bLeave =
+        setSecondMarks.count(CPassMarker::kConfiguration) > 0 || setSecondMarks.count(CPassMarker::kCheckPoints) > 0;
     if (bLeave)
         UPG_LOG(LOG_INFO,
                 "[%s]first and second connection reach one database, %s, whose check points the configuration pass "
@@ -913,10 +911,10 @@ bool C1110ToC1120::IncreUpgrade_Record_UpgradeVisitorReviewRecord(int& nErrorCod
         return InsertAppointReviewRecord(nErrorCode, strErrorInfo, vecBatch, pSecond) &&
                marker.Write(nErrorCode, strErrorInfo, strMark.c_str(), pSecond);
     };
-    return WalkTable(*this, nErrorCode, strErrorInfo,
-                     WalkOver("visitor.visitor_appoint_reveiw_record", strName, dbCom.first_connect, pSecond,
-                              dbCom.third_connect),
-                     table, nSchedule, nStartPosition);
+    return WalkTable(
+        *this, nErrorCode, strErrorInfo,
+        WalkOver("visitor.visitor_appoint_reveiw_record", strName, dbCom.first_connect, pSecond, dbCom.third_connect),
+        table, nSchedule, nStartPosition);
 }
 
 bool C1110ToC1120::QueryApppointRecordForIncreUpdate(int& nErrorCode, std::string& strErrorInfo,
@@ -938,14 +936,14 @@ bool C1110ToC1120::QryFlowNumByAppointID(int& nErrorCode, std::string& strErrorI
 }
 
 bool C1110ToC1120::InsertAppointRecordForIncre(int& nErrorCode, std::string& strErrorInfo,
-                                               const std::vector<stru_appoint_record>& vecRecords,
-                                               stru_db_com& dbCom) {
+                                               const std::vector<stru_appoint_record>& vecRecords, stru_db_com& dbCom) {
     std::string strSql;
     for (const stru_appoint_record& record : vecRecords) {
         if (TakesOverFlowNumber(record)) {
             std::string strFlowNum;
             if (!QryFlowNumByAppointID(nErrorCode, strErrorInfo, strFlowNum, dbCom.cms_up_connect, record)) {
-                UPG_LOG(LOG_ERROR, "[%s][C1110ToC1120] QryFlowNumByAppointID failed, Error Code:%d, Error Info:%s.[%s(%d)]",
+                UPG_LOG(LOG_ERROR,
+                        "[%s][C1110ToC1120] QryFlowNumByAppointID failed, Error Code:%d, Error Info:%s.[%s(%d)]",
                         QualifiedName("InsertAppointRecordForIncre").c_str(), nErrorCode, strErrorInfo.c_str());
                 return false;
             }
@@ -960,8 +958,8 @@ bool C1110ToC1120::InsertAppointRecordForIncre(int& nErrorCode, std::string& str
         nProcessId += kReviewIdOffset;
         nNodeId += kReviewIdOffset;
         const std::string strFlowNum = MakeFlowNumber(record.create_time, nProcessId);
-        strSql += str_fmt(kLinkAppoint, CSqlText::Escape(strFlowNum).c_str(), kSubmitPersonType, kSubmitPersonId,
-                          record.id);
+        strSql +=
+            str_fmt(kLinkAppoint, CSqlText::Escape(strFlowNum).c_str(), kSubmitPersonType, kSubmitPersonId, record.id);
         strSql += AppointWorkflowRows(record, strFlowNum, nProcessId, nNodeId, true);
     }
     return SendBatchText(nErrorCode, strErrorInfo, strSql, dbCom.third_connect, "InsertAppointRecordForIncre");
