@@ -5,6 +5,7 @@
 
 #include "HostConnections.h"
 #include "StatusRows.h"
+#include "Upgrade/ModuleConstants.h"
 
 namespace VisitorUpgradeHost {
 
@@ -18,7 +19,7 @@ int CStatusCommand::Execute() {
         return 2;
     }
     std::vector<SStatusRow> vecRows;
-    if (!CStatusRows::Read(*pConn, "visitor.s", vecRows, strError)) {
+    if (!CStatusRows::Read(*pConn, UnifiedUpgradeComponent::MODULE_IDENTITY, vecRows, strError)) {
         std::cerr << "visitor-upgrade: cannot read platform.module_version_status: " << strError << std::endl;
         return 1;
     }

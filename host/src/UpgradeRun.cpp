@@ -17,6 +17,7 @@
 #include "OneLine.h"
 #include "PlanScriptHistory.h"
 #include "StepTable.h"
+#include "Upgrade/ModuleConstants.h"
 #include "db_layer/ErrorCodes.h"
 #include "db_layer/SequenceSerialSource.h"
 
@@ -24,7 +25,7 @@ namespace VisitorUpgradeHost {
 
 namespace {
 
-constexpr const char* kModuleIdentity = "visitor.s";
+constexpr const char* kModuleIdentity = UnifiedUpgradeComponent::MODULE_IDENTITY;
 // The server ends a statement that waited longer than lock_timeout with SQLSTATE 55P03.
 const int kLockTimeoutCode = db_layer::SqlStateToCode("55P03");
 

@@ -6,9 +6,6 @@
 
 namespace UnifiedUpgradeComponent {
 
-const char* const MODULE_IDENTITY = "visitor.s";
-const char* const MODULE_LAST_VERSION = "1.16.0";
-
 bool ProvideLastVersion(std::string& strVersion) {
     strVersion = CUpgradeCourseManager::GetInstance().ProvideLastVersion();
     if (strVersion.empty()) {
@@ -26,33 +23,33 @@ bool GetLastError(int& nErrorCode, std::string& strErrorInfo) {
 bool RunUpgrade_Config(std::string strVersion, db_layer::CConnect* pFirstConn, db_layer::CConnect* pSecondConn,
                        db_layer::DBParam dbParam) {
     return CUpgradeCourseManager::GetInstance().RunUpgrade_Config(CVersion(strVersion), pFirstConn, pSecondConn,
-                                                                   dbParam);
+                                                                  dbParam);
 }
 
 bool RunUpgrade_Records(std::string strVersion, db_layer::CConnect* pFirstConn, db_layer::CConnect* pSecondConn,
                         db_layer::DBParam dbParam) {
     return CUpgradeCourseManager::GetInstance().RunUpgrade_Records(CVersion(strVersion), pFirstConn, pSecondConn,
-                                                                    dbParam);
+                                                                   dbParam);
 }
 
 bool RunUpgrade_Config_IncreData(std::string strVersion, db_layer::CConnect* pFirstConn,
                                  db_layer::CConnect* pSecondConn, db_layer::CConnect* pThirdConn,
                                  db_layer::DBParam dbParam) {
     return CUpgradeCourseManager::GetInstance().RunUpgrade_Config_IncreData(CVersion(strVersion), pFirstConn,
-                                                                             pSecondConn, pThirdConn, dbParam);
+                                                                            pSecondConn, pThirdConn, dbParam);
 }
 
 bool RunUpgrade_Records_IncreData(std::string strVersion, db_layer::CConnect* pFirstConn,
                                   db_layer::CConnect* pSecondConn, db_layer::CConnect* pThirdConn,
                                   db_layer::DBParam dbParam) {
     return CUpgradeCourseManager::GetInstance().RunUpgrade_Records_IncreData(CVersion(strVersion), pFirstConn,
-                                                                              pSecondConn, pThirdConn, dbParam);
+                                                                             pSecondConn, pThirdConn, dbParam);
 }
 
 bool RunUpgrade_ResetPKorSEQ(std::string strVersion, db_layer::CConnect* pFirstConn, db_layer::CConnect* pSecondConn,
                              db_layer::CConnect* pThirdConn, db_layer::DBParam dbParam) {
-    return CUpgradeCourseManager::GetInstance().RunUpgrade_ResetPKorSEQ(CVersion(strVersion), pFirstConn,
-                                                                         pSecondConn, pThirdConn, dbParam);
+    return CUpgradeCourseManager::GetInstance().RunUpgrade_ResetPKorSEQ(CVersion(strVersion), pFirstConn, pSecondConn,
+                                                                        pThirdConn, dbParam);
 }
 
 }  // namespace UnifiedUpgradeComponent

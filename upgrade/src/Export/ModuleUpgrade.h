@@ -1,9 +1,11 @@
-// The seven entry points of the plug-in and the module constants. Each export
-// forwards to the one CUpgradeCourseManager of the process; connections are the
-// host's, borrowed for the length of one call and never closed here.
+// The seven entry points of the plug-in. Each export forwards to the one
+// CUpgradeCourseManager of the process; connections are the host's, borrowed
+// for the length of one call and never closed here. The module constants come
+// with it from Upgrade/ModuleConstants.h, where they are defined.
 #pragma once
 #include <string>
 
+#include "Upgrade/ModuleConstants.h"
 #include "db_layer/CConnect.h"
 #include "db_layer/DBParam.h"
 
@@ -19,11 +21,6 @@
 
 namespace UnifiedUpgradeComponent {
 
-// Identity of the module in platform.module_version_status.
-extern const char* const MODULE_IDENTITY;       // "visitor.s"
-// The newest version the plug-in produces: the end of every chain.
-extern const char* const MODULE_LAST_VERSION;   // "1.16.0"
-
 UPGRADE_API bool ProvideLastVersion(std::string& strVersion);
 UPGRADE_API bool GetLastError(int& nErrorCode, std::string& strErrorInfo);
 UPGRADE_API bool RunUpgrade_Config(std::string strVersion, db_layer::CConnect* pFirstConn,
@@ -31,13 +28,13 @@ UPGRADE_API bool RunUpgrade_Config(std::string strVersion, db_layer::CConnect* p
 UPGRADE_API bool RunUpgrade_Records(std::string strVersion, db_layer::CConnect* pFirstConn,
                                     db_layer::CConnect* pSecondConn, db_layer::DBParam dbParam);
 UPGRADE_API bool RunUpgrade_Config_IncreData(std::string strVersion, db_layer::CConnect* pFirstConn,
-                                             db_layer::CConnect* pSecondConn,
-                                             db_layer::CConnect* pThirdConn, db_layer::DBParam dbParam);
+                                             db_layer::CConnect* pSecondConn, db_layer::CConnect* pThirdConn,
+                                             db_layer::DBParam dbParam);
 UPGRADE_API bool RunUpgrade_Records_IncreData(std::string strVersion, db_layer::CConnect* pFirstConn,
-                                              db_layer::CConnect* pSecondConn,
-                                              db_layer::CConnect* pThirdConn, db_layer::DBParam dbParam);
+                                              db_layer::CConnect* pSecondConn, db_layer::CConnect* pThirdConn,
+                                              db_layer::DBParam dbParam);
 UPGRADE_API bool RunUpgrade_ResetPKorSEQ(std::string strVersion, db_layer::CConnect* pFirstConn,
-                                         db_layer::CConnect* pSecondConn,
-                                         db_layer::CConnect* pThirdConn, db_layer::DBParam dbParam);
+                                         db_layer::CConnect* pSecondConn, db_layer::CConnect* pThirdConn,
+                                         db_layer::DBParam dbParam);
 
 }  // namespace UnifiedUpgradeComponent

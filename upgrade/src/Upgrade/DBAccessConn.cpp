@@ -42,8 +42,7 @@ bool CDBAccessConn::Bracket(bool (db_layer::CConnect::*pfnCall)(), const char* s
     if (m_pConn != nullptr && (m_pConn->*pfnCall)()) return true;
     StoreFailure();
     UPG_LOG(LOG_WARN, "[%s][%s] Failed, errorcode: %d, errorinfo: %s, sql: %s[%s(%d)]", szName,
-            szName + sizeof("UnifiedUpgradeComponent::") - 1, m_nLastErrorCode, m_strLastErrorInfo.c_str(),
-            szCommand);
+            szName + sizeof("UnifiedUpgradeComponent::") - 1, m_nLastErrorCode, m_strLastErrorInfo.c_str(), szCommand);
     return false;
 }
 
@@ -64,6 +63,11 @@ bool CDBAccessConn::GetLastError(int& nErrorCode, std::string& strErrorInfo) {
     nErrorCode = m_nLastErrorCode;
     strErrorInfo = m_strLastErrorInfo;
     return true;
+}
+
+bool CDBAccessConn::CopyErrorAndFail(int& nErrorCode, std::string& strErrorInfo) {
+    GetLastError(nErrorCode, strErrorInfo);
+    return false;
 }
 
 namespace RowReaders {

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "db_layer/CConnect.h"
 
@@ -32,6 +33,18 @@ public:
     bool Rollback();
     // Copies the stored failure; a success never clears it. Always true.
     bool GetLastError(int& nErrorCode, std::string& strErrorInfo);
+    // A step's failure after a call on this wrapper: copies the stored failure
+    // into the step's error fields and returns false, so that the step ends
+    // with `return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo);`.
+    bool CopyErrorAndFail(int& nErrorCode, std::string& strErrorInfo);
+    // The same, with the step's own failure line: fnLog runs after the copy, so
+    // the line reads the copied fields, and its UPG_LOG keeps the step's position.
+    template <class FnLog>
+    bool CopyErrorAndFail(int& nErrorCode, std::string& strErrorInfo, FnLog fnLog) {
+        CopyErrorAndFail(nErrorCode, strErrorInfo);
+        fnLog();
+        return false;
+    }
 
 private:
     // Takes the connection's failure (or the null-connection failure) as the stored one.
@@ -56,6 +69,14 @@ RowReader FirstIntAt0(int& nValue);
 RowReader Drain();
 // Ignore: does nothing.
 RowReader Ignore();
+// Collect: one element per row, fnRead(conn) of the current row, appended to
+// vecRows in the server's order.
+template <class TRow, class FnRead>
+RowReader Collect(std::vector<TRow>& vecRows, FnRead fnRead) {
+    return [&vecRows, fnRead](db_layer::CConnect& conn) {
+        for (; !conn.IsEOF(); conn.MoveNext()) vecRows.push_back(fnRead(conn));
+    };
+}
 }  // namespace RowReaders
 
 }  // namespace UnifiedUpgradeComponent

@@ -14,6 +14,9 @@ public:
     static std::string Literal(const std::string& strValue);
     // NULL when bNull, else Literal(strValue): for columns read as text that may hold NULL.
     static std::string NullableLiteral(const std::string& strValue, bool bNull);
+    // The current time, as the UTC time stamp text that steps write into the
+    // time columns of their rows, escaped for the inside of a '...' literal.
+    static std::string NowText();
     // Decimal numbers joined by "," without blanks ("1,2,3").
     template <class Container>
     static std::string JoinNumbers(const Container& values) {

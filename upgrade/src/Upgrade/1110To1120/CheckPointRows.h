@@ -11,12 +11,16 @@ struct stru_door_point {
     int resource_id = -1;
 };
 
-// One check point row to write. type 8: cardreader_id is a card reader of the
-// element's door; 9: a component related to the element; 6: the element alone (0).
+// The type of a check point row, and what its cardreader_id then holds.
+constexpr int kCheckPointElementAlone = 6;  // 0: the element alone
+constexpr int kCheckPointCardReader = 8;    // a card reader of the element's door
+constexpr int kCheckPointComponent = 9;     // a component related to the element
+
+// One check point row to write.
 struct stru_check_point_info {
     int element_id = -1;
     int cardreader_id = 0;
-    int type = 6;
+    int type = kCheckPointElementAlone;
 };
 
 }  // namespace UnifiedUpgradeComponent

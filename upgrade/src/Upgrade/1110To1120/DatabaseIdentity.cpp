@@ -19,8 +19,7 @@ bool CDatabaseIdentity::Read(int& nErrorCode, std::string& strErrorInfo, DBAcces
         m_strStarted = conn.GetString("started");
         m_bRead = !m_strName.empty() && !m_strOid.empty() && !m_strStarted.empty();
     });
-    if (!bOk) pConn->GetLastError(nErrorCode, strErrorInfo);
-    return bOk;
+    return bOk || pConn->CopyErrorAndFail(nErrorCode, strErrorInfo);
 }
 
 bool CDatabaseIdentity::SameAs(const CDatabaseIdentity& other) const {

@@ -49,16 +49,15 @@ bool CKeyRangeWalk::QueryNextKey(int& nErrorCode, std::string& strErrorInfo, lon
                 llNextKey = std::strtoll(conn.GetString("min").c_str(), nullptr, 10);
         }))
         return true;
-    m_settings.pRangeConn->GetLastError(nErrorCode, strErrorInfo);
-    return false;
+    return m_settings.pRangeConn->CopyErrorAndFail(nErrorCode, strErrorInfo);
 }
 
 bool CKeyRangeWalk::TransactionFailed(int& nErrorCode, std::string& strErrorInfo, const char* szCall,
                                       long long llFrom) {
-    m_settings.pBatchConn->GetLastError(nErrorCode, strErrorInfo);
-    UPG_LOG(LOG_ERROR, kTransactionFailed, m_settings.szLogName, szCall, llFrom, llFrom + kBatchWidth, nErrorCode,
-            strErrorInfo.c_str());
-    return false;
+    return m_settings.pBatchConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
+        UPG_LOG(LOG_ERROR, kTransactionFailed, m_settings.szLogName, szCall, llFrom, llFrom + kBatchWidth, nErrorCode,
+                strErrorInfo.c_str());
+    });
 }
 
 bool CKeyRangeWalk::Run(int& nErrorCode, std::string& strErrorInfo, int nSchedule, int nStartPosition) {
@@ -76,8 +75,7 @@ bool CKeyRangeWalk::Run(int& nErrorCode, std::string& strErrorInfo, int nSchedul
     for (;;) {
         if (llCursor > nMax) {
             const int nProgress = llCursor > INT_MAX ? INT_MAX : static_cast<int>(llCursor);
-            if (!m_step.SetUpgradeProgress(nErrorCode, strErrorInfo, nSchedule, nProgress,
-                                           m_settings.pProgressConn)) {
+            if (!m_step.SetUpgradeProgress(nErrorCode, strErrorInfo, nSchedule, nProgress, m_settings.pProgressConn)) {
                 UPG_LOG(LOG_ERROR, "[%s][C1110ToC1120::RecordsData2Destination_MEM] Set upgrade status failed[%s(%d)]",
                         m_settings.szLogName);
                 return false;

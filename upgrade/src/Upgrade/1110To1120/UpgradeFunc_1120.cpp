@@ -2,10 +2,8 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <functional>
 #include <map>
 #include <memory>
@@ -13,11 +11,11 @@
 #include <utility>
 
 #include "Qarn/Base/StringUtil.h"
-#include "Qarn/Base/TimeUtil.h"
 #include "Upgrade/1110To1120/DatabaseIdentity.h"
 #include "Upgrade/1110To1120/KeyRangeWalk.h"
-#include "Upgrade/PassMarker.h"
 #include "Upgrade/LogPosition.h"
+#include "Upgrade/ModuleConstants.h"
+#include "Upgrade/PassMarker.h"
 #include "Upgrade/SqlText.h"
 #include "db_layer/GloballySerial.h"
 
@@ -26,7 +24,6 @@ namespace UnifiedUpgradeComponent {
 namespace {
 
 const SStepLiterals kLiterals = {"C1110ToC1120", "1.11.0", "1.12.0", "update_V1.8.0", "1.12.0", " "};
-const char* const kModuleIdentity = "visitor.s";
 
 // Ids of rows derived from review records lie this far above the drawn values.
 constexpr int kReviewIdOffset = 1000000;
@@ -91,7 +88,8 @@ const char* const kLinkReview =
     "UPDATE visitor.visitor_appoint_reveiw_record SET appoint_approval_flow_id = '%s' WHERE id = %d;";
 
 // Incremental records.
-const char* const kTakeOverFlowNum = "UPDATE visitor.visitor_appoint_record SET appoint_approval_flow_id = '%s' WHERE id = %d;";
+const char* const kTakeOverFlowNum =
+    "UPDATE visitor.visitor_appoint_record SET appoint_approval_flow_id = '%s' WHERE id = %d;";
 const char* const kInsertProcessIncre =
     "INSERT INTO officeworkflow.approve_process(id, process_num,process_type, applicant_id, approve_flow_id, "
     "next_approve_node_id, agnet_user_id ,status ,is_auto_approval,create_time ,update_time , "
@@ -124,13 +122,13 @@ const char* const kReviewRangePrefix = "incremental_reviews_converted ";
 const char* const kStatusFailed = "[%s][C1110ToC1120::UpgradeCourse_Records] Query status info failed[%s(%d)]";
 const char* const kPassStart = "[%s][C1110ToC1120::UpgradeCourse_Records] UpgradeCourse_Records start![%s(%d)]";
 const char* const kPassEnd = "[%s][C1110ToC1120::UpgradeCourse_Records] UpgradeCourse_Records end![%s(%d)]";
-const char* const kTableFailed = "[%s][C1110ToC1120::RecordsData2Destination_VisitorRecord] %s step 1 upgrade failed[%s(%d)]";
-const char* const kCheckPointFailed = "[%s]UpgradeCourse_Config_CheakPoint failed, Error Code:%d, Error Info:%s.[%s(%d)]";
+const char* const kTableFailed =
+    "[%s][C1110ToC1120::RecordsData2Destination_VisitorRecord] %s step 1 upgrade failed[%s(%d)]";
+const char* const kCheckPointFailed =
+    "[%s]UpgradeCourse_Config_CheakPoint failed, Error Code:%d, Error Info:%s.[%s(%d)]";
 const char* const kBatchTextFailed =
     "[%s][C1110To1120::InsertEventRecord] Insert Record Failed.Sql:%s, Error Code:%d, Error Info:%s[%s(%d)]";
 const char* const kBatchQueryFailed = "[%s]errorcode:%d, errorinfo:%s[%s(%d)]";
-
-std::string NowText() { return Qarn::Base::TimeUtil::TimeT2StrUTCTimeStamp(static_cast<std::int64_t>(std::time(nullptr))); }
 
 std::string Nullable(const std::string& strValue, bool bNull) { return CSqlText::NullableLiteral(strValue, bNull); }
 
@@ -149,6 +147,67 @@ SReviewMapping MapReviewStatus(int nReviewStatus) {
         case 3: return {1, 5, 3};
         default: return {8, 0, 0};
     }
+}
+
+// The workflow values of the rows a conversion writes, by column. An
+// appointment record's process and node take them as they are; a review
+// record's differ where ReviewProcess and ReviewNode say.
+struct SProcessColumns {
+    int process_type = 4;
+    int approve_flow_id = -1;
+    int next_approve_node_id = 1;
+    int agnet_user_id = 1;
+    int status = 1;
+    int abnormal_cause = 0;  // a column of the review form's statement only
+    int is_auto_approval = 1;
+};
+
+struct SNodeColumns {
+    int approve_flow_node_id = -1;
+    int serial_num = 1;
+    int node_status = 1;
+    int approver_id = 1;
+    const char* approval_comment = "";
+    int approver_type = 0;
+};
+
+// A review record's process: no agent, not approved automatically, with the
+// status and abnormal cause that its review status maps to.
+SProcessColumns ReviewProcess(const SReviewMapping& mapping) {
+    SProcessColumns process;
+    process.agnet_user_id = -1;
+    process.status = mapping.nProcessStatus;
+    process.abnormal_cause = mapping.nAbnormalCause;
+    process.is_auto_approval = 0;
+    return process;
+}
+
+SNodeColumns ReviewNode() {
+    SNodeColumns node;
+    node.node_status = 2;
+    return node;
+}
+
+// Written alike on every converted appointment, and on every workflow row.
+constexpr int kSubmitPersonType = 0;  // submit_person_type
+constexpr int kSubmitPersonId = 1;    // submit_person_id
+constexpr int kQrCodeValidNum = 0;    // qr_code_valid_num of an appointment made from a review record
+constexpr int kNotDeleted = 0;        // is_deleted
+// The incremental pass's change markers on the workflow rows it adds.
+constexpr int kRowStatusImplicitUpgrade = 1;
+constexpr int kRelatedIdImplicitUpgrade = 0;
+
+// A node row; its approval_time is the record's creation time.
+std::string NodeRow(int nNodeId, int nProcessId, const SNodeColumns& node, const std::string& strCreate,
+                    const std::string& strUpdate, bool bIncrementalMarkers) {
+    if (bIncrementalMarkers)
+        return str_fmt(kInsertNodeIncre, nNodeId, nProcessId, node.approve_flow_node_id, node.serial_num,
+                       node.node_status, node.approver_id, node.approval_comment, node.approver_type, strCreate.c_str(),
+                       strCreate.c_str(), strUpdate.c_str(), kRowStatusImplicitUpgrade, kRelatedIdImplicitUpgrade,
+                       kNotDeleted);
+    return str_fmt(kInsertNode, nNodeId, nProcessId, node.approve_flow_node_id, node.serial_num, node.node_status,
+                   node.approver_id, node.approval_comment, node.approver_type, strCreate.c_str(), strCreate.c_str(),
+                   strUpdate.c_str(), kNotDeleted);
 }
 
 // Reads a text column and whether it was NULL.
@@ -170,6 +229,18 @@ void ReadSharedColumns(db_layer::CConnect& conn, TRecord& record) {
     ReadText(conn, "create_time", record.create_time, record.create_time_null);
     ReadText(conn, "update_time", record.update_time, record.update_time_null);
     record.appoint_approval_flow_id = conn.GetString("appoint_approval_flow_id");
+}
+
+// The check points of one element, one per row: the id in szColumn, of the given type.
+RowReader CollectCheckPoints(std::vector<stru_check_point_info>& vecInfo, int nElementId, const char* szColumn,
+                             int nType) {
+    return RowReaders::Collect(vecInfo, [nElementId, szColumn, nType](db_layer::CConnect& conn) {
+        stru_check_point_info info;
+        info.element_id = nElementId;
+        info.cardreader_id = conn.GetInt(szColumn);
+        info.type = nType;
+        return info;
+    });
 }
 
 CKeyRangeWalk::SSettings WalkOver(const char* szTable, const std::string& strLogName, DBAccessConnPtr pRangeConn,
@@ -313,7 +384,7 @@ bool C1110ToC1120::UpgradeCourse_Config_CheakPoint(int& nErrorCode, std::string&
             stru_check_point_info alone;
             alone.element_id = point.element_id;
             alone.cardreader_id = 0;
-            alone.type = 6;
+            alone.type = kCheckPointElementAlone;
             vecPoint.push_back(alone);
         }
         vecAll.insert(vecAll.end(), vecPoint.begin(), vecPoint.end());
@@ -324,110 +395,94 @@ bool C1110ToC1120::UpgradeCourse_Config_CheakPoint(int& nErrorCode, std::string&
 bool C1110ToC1120::QueryAllCheakDoorPoint(int& nErrorCode, std::string& strErrorInfo,
                                           std::vector<stru_door_point>& vecPoints, DBAccessConnPtr pConn) {
     const std::string strSql = kSelectCheckPoints;
-    if (pConn->ExecuteQuery(strSql, [&vecPoints](db_layer::CConnect& conn) {
-            for (; !conn.IsEOF(); conn.MoveNext()) {
-                stru_door_point point;
-                point.element_id = conn.GetInt("element_id");
-                point.resource_id = conn.GetInt("resource_id");
-                vecPoints.push_back(point);
-            }
-        }))
-        return true;
-    pConn->GetLastError(nErrorCode, strErrorInfo);
-    UPG_LOG(LOG_ERROR,
-            "[%s][C1110ToC1120::QueryAllCheakDoorPoint] Get CheakDoorPoint Failed.Sql:%s, Error Code:%d, Error "
-            "Info:%s[%s(%d)]",
-            QualifiedName("QueryAllCheakDoorPoint").c_str(), strSql.c_str(), nErrorCode, strErrorInfo.c_str());
-    return false;
+    const auto fnRead = [](db_layer::CConnect& conn) {
+        stru_door_point point;
+        point.element_id = conn.GetInt("element_id");
+        point.resource_id = conn.GetInt("resource_id");
+        return point;
+    };
+    if (pConn->ExecuteQuery(strSql, RowReaders::Collect(vecPoints, fnRead))) return true;
+    return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
+        UPG_LOG(LOG_ERROR,
+                "[%s][C1110ToC1120::QueryAllCheakDoorPoint] Get CheakDoorPoint Failed.Sql:%s, Error Code:%d, Error "
+                "Info:%s[%s(%d)]",
+                QualifiedName("QueryAllCheakDoorPoint").c_str(), strSql.c_str(), nErrorCode, strErrorInfo.c_str());
+    });
 }
 
 bool C1110ToC1120::QueryCardReaderID(int& nErrorCode, std::string& strErrorInfo,
                                      std::vector<stru_check_point_info>& vecInfo, DBAccessConnPtr pConn, int nDoorId,
                                      stru_door_point point) {
     const std::string strSql = str_fmt(kSelectCardReaders, nDoorId);
-    if (pConn->ExecuteQuery(strSql, [&vecInfo, &point](db_layer::CConnect& conn) {
-            for (; !conn.IsEOF(); conn.MoveNext()) {
-                stru_check_point_info info;
-                info.element_id = point.element_id;
-                info.cardreader_id = conn.GetInt("id");
-                info.type = 8;
-                vecInfo.push_back(info);
-            }
-        }))
+    if (pConn->ExecuteQuery(strSql, CollectCheckPoints(vecInfo, point.element_id, "id", kCheckPointCardReader)))
         return true;
-    pConn->GetLastError(nErrorCode, strErrorInfo);
-    UPG_LOG(LOG_ERROR,
+    return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
+        UPG_LOG(
+            LOG_ERROR,
             "[%s][C1110ToC1120::QueryCardReaderID] Get CardReader Failed.Sql:%s, Error Code:%d, Error Info:%s[%s(%d)]",
             QualifiedName("QueryCardReaderID").c_str(), strSql.c_str(), nErrorCode, strErrorInfo.c_str());
-    return false;
+    });
 }
 
 bool C1110ToC1120::QueryComponentID(int& nErrorCode, std::string& strErrorInfo,
                                     std::vector<stru_check_point_info>& vecInfo, DBAccessConnPtr pConn,
                                     stru_door_point point) {
     const std::string strSql = str_fmt(kSelectComponents, point.element_id);
-    if (pConn->ExecuteQuery(strSql, [&vecInfo, &point](db_layer::CConnect& conn) {
-            for (; !conn.IsEOF(); conn.MoveNext()) {
-                stru_check_point_info info;
-                info.element_id = point.element_id;
-                info.cardreader_id = conn.GetInt("related_source_id");
-                info.type = 9;
-                vecInfo.push_back(info);
-            }
-        }))
+    if (pConn->ExecuteQuery(strSql,
+                            CollectCheckPoints(vecInfo, point.element_id, "related_source_id", kCheckPointComponent)))
         return true;
-    pConn->GetLastError(nErrorCode, strErrorInfo);
-    UPG_LOG(LOG_ERROR, "[%s][C1110ToC1120] QueryComponentID Failed.Sql:%s, Error Code:%d, Error Info:%s[%s(%d)]",
-            QualifiedName("QueryComponentID").c_str(), strSql.c_str(), nErrorCode, strErrorInfo.c_str());
-    return false;
+    return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
+        UPG_LOG(LOG_ERROR, "[%s][C1110ToC1120] QueryComponentID Failed.Sql:%s, Error Code:%d, Error Info:%s[%s(%d)]",
+                QualifiedName("QueryComponentID").c_str(), strSql.c_str(), nErrorCode, strErrorInfo.c_str());
+    });
 }
 
 bool C1110ToC1120::InsertCheakPointInfo(int& nErrorCode, std::string& strErrorInfo,
                                         const std::vector<stru_check_point_info>& vecInfo, DBAccessConnPtr pConn) {
     const std::string strName = QualifiedName("InsertCheakPointInfo");
-    const std::string strNow = CSqlText::Escape(NowText());
+    const std::string strNow = CSqlText::NowText();
     std::string strSql = str_fmt(kSoftDeleteCheckPoints, strNow.c_str());
     for (const stru_check_point_info& info : vecInfo) {
         int nId = -1;
         if (!pConn->ExecuteQuery(kNextCheckPointId, RowReaders::FirstIntAt0(nId))) {
-            pConn->GetLastError(nErrorCode, strErrorInfo);
-            UPG_LOG(LOG_ERROR, "[%s][ExecuteHelper] InsertCheakPointInfo failed, Error Code:%d, Error Info:%s.[%s(%d)]",
-                    strName.c_str(), nErrorCode, strErrorInfo.c_str());
-            return false;
+            return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
+                UPG_LOG(LOG_ERROR,
+                        "[%s][ExecuteHelper] InsertCheakPointInfo failed, Error Code:%d, Error Info:%s.[%s(%d)]",
+                        strName.c_str(), nErrorCode, strErrorInfo.c_str());
+            });
         }
         strSql += str_fmt(kInsertCheckPoint, nId, info.element_id, info.cardreader_id, info.type, strNow.c_str(),
                           strNow.c_str());
     }
     if (pConn->ExecuteHelper(strSql)) return true;
-    pConn->GetLastError(nErrorCode, strErrorInfo);
-    UPG_LOG(LOG_ERROR, "[%s][C1110ToC1120] InsertCheakPointInfo Failed.Sql:%s, Error Code:%d, Error Info:%s[%s(%d)]",
-            strName.c_str(), strSql.c_str(), nErrorCode, strErrorInfo.c_str());
-    return false;
+    return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
+        UPG_LOG(LOG_ERROR,
+                "[%s][C1110ToC1120] InsertCheakPointInfo Failed.Sql:%s, Error Code:%d, Error Info:%s[%s(%d)]",
+                strName.c_str(), strSql.c_str(), nErrorCode, strErrorInfo.c_str());
+    });
 }
 
 bool C1110ToC1120::UpdateSelfAppointInfo(int& nErrorCode, std::string& strErrorInfo, db_layer::DBParam,
                                          DBAccessConnPtr pConn) {
     const std::string strName = QualifiedName("UpdateSelfAppointInfo");
-    auto fnCollect = [](std::vector<int>& vecUsers) {
-        return [&vecUsers](db_layer::CConnect& conn) {
-            for (; !conn.IsEOF(); conn.MoveNext()) vecUsers.push_back(conn.GetInt("user_id"));
-        };
-    };
+    const auto fnUser = [](db_layer::CConnect& conn) { return conn.GetInt("user_id"); };
     std::vector<int> vecOff;
     std::vector<int> vecOn;
-    if (!pConn->ExecuteQuery(str_fmt(kSelectChecks, 0), fnCollect(vecOff))) {
-        pConn->GetLastError(nErrorCode, strErrorInfo);
-        UPG_LOG(LOG_ERROR, "[%s][ExecuteHelper] UpdateSelfAppointInfos failed, Error Code:%d, Error Info:%s.[%s(%d)]",
-                strName.c_str(), nErrorCode, strErrorInfo.c_str());
-        return false;
+    if (!pConn->ExecuteQuery(str_fmt(kSelectChecks, 0), RowReaders::Collect(vecOff, fnUser))) {
+        return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
+            UPG_LOG(LOG_ERROR,
+                    "[%s][ExecuteHelper] UpdateSelfAppointInfos failed, Error Code:%d, Error Info:%s.[%s(%d)]",
+                    strName.c_str(), nErrorCode, strErrorInfo.c_str());
+        });
     }
-    if (!pConn->ExecuteQuery(str_fmt(kSelectChecks, 1), fnCollect(vecOn))) {
-        pConn->GetLastError(nErrorCode, strErrorInfo);
-        UPG_LOG(LOG_ERROR, "[%s][ExecuteHelper] UpdateSelfAppointInfo failed, Error Code:%d, Error Info:%s.[%s(%d)]",
-                strName.c_str(), nErrorCode, strErrorInfo.c_str());
-        return false;
+    if (!pConn->ExecuteQuery(str_fmt(kSelectChecks, 1), RowReaders::Collect(vecOn, fnUser))) {
+        return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
+            UPG_LOG(LOG_ERROR,
+                    "[%s][ExecuteHelper] UpdateSelfAppointInfo failed, Error Code:%d, Error Info:%s.[%s(%d)]",
+                    strName.c_str(), nErrorCode, strErrorInfo.c_str());
+        });
     }
-    const std::string strNow = CSqlText::Escape(NowText());
+    const std::string strNow = CSqlText::NowText();
     // Settings read as 0 become 1, then those read as 1 become 0.
     const std::pair<int, const std::vector<int>*> updates[] = {{1, &vecOff}, {0, &vecOn}};
     for (const auto& update : updates) {
@@ -435,11 +490,11 @@ bool C1110ToC1120::UpdateSelfAppointInfo(int& nErrorCode, std::string& strErrorI
         const std::string strSql =
             str_fmt(kSetChecks, update.first, strNow.c_str(), CSqlText::JoinNumbers(*update.second).c_str());
         if (!pConn->ExecuteHelper(strSql)) {
-            pConn->GetLastError(nErrorCode, strErrorInfo);
-            UPG_LOG(LOG_ERROR,
-                    "[%s][C1110ToC1120] UpdateSelfAppointInfo Failed.Sql:%s, Error Code:%d, Error Info:%s[%s(%d)]",
-                    strName.c_str(), strSql.c_str(), nErrorCode, strErrorInfo.c_str());
-            return false;
+            return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
+                UPG_LOG(LOG_ERROR,
+                        "[%s][C1110ToC1120] UpdateSelfAppointInfo Failed.Sql:%s, Error Code:%d, Error Info:%s[%s(%d)]",
+                        strName.c_str(), strSql.c_str(), nErrorCode, strErrorInfo.c_str());
+            });
         }
     }
     return true;
@@ -464,7 +519,7 @@ bool C1110ToC1120::UpgradeCourse_Records(int& nErrorCode, std::string& strErrorI
     UPG_LOG(LOG_INFO, kPassStart, strName.c_str());
 
     if (!Upgrade_Record_UpgradeVisitorRecord(nErrorCode, strErrorInfo, pSecond, nSchedule, nRateProgress)) {
-        UPG_LOG(LOG_ERROR, kTableFailed, strName.c_str(), kModuleIdentity);
+        UPG_LOG(LOG_ERROR, kTableFailed, strName.c_str(), MODULE_IDENTITY);
         return false;
     }
     // The one stored position is the appointment table's end once that walk is
@@ -473,7 +528,7 @@ bool C1110ToC1120::UpgradeCourse_Records(int& nErrorCode, std::string& strErrorI
     // Converted review records are recognised by their flow number and skipped.
     const int nReviewStart = nRateProgress > 0 ? 0 : nRateProgress;
     if (!Upgrade_Record_UpgradeVisitorReviewRecord(nErrorCode, strErrorInfo, pSecond, nSchedule, nReviewStart)) {
-        UPG_LOG(LOG_ERROR, kTableFailed, strName.c_str(), kModuleIdentity);
+        UPG_LOG(LOG_ERROR, kTableFailed, strName.c_str(), MODULE_IDENTITY);
         return false;
     }
     SetUpgradeFinished(nErrorCode, strErrorInfo, pSecond);
@@ -497,21 +552,18 @@ bool C1110ToC1120::Upgrade_Record_UpgradeVisitorRecord(int& nErrorCode, std::str
 }
 
 bool C1110ToC1120::Upgrade_Record_UpgradeVisitorReviewRecord(int& nErrorCode, std::string& strErrorInfo,
-                                                             DBAccessConnPtr pConn, int nSchedule,
-                                                             int nStartPosition) {
+                                                             DBAccessConnPtr pConn, int nSchedule, int nStartPosition) {
     const std::string strName = QualifiedName("Upgrade_Record_UpgradeVisitorReviewRecord");
     STableWalk<stru_appoint_review_record> table;
     table.pfnQuery = &C1110ToC1120::QueryApppointReviewRecord;
     table.pQueryConn = pConn;
-    table.fnConverted = [](const stru_appoint_review_record& row) {
-        return IsConverted(row.appoint_approval_flow_id);
-    };
+    table.fnConverted = [](const stru_appoint_review_record& row) { return IsConverted(row.appoint_approval_flow_id); };
     table.fnConvert = [&](const std::vector<stru_appoint_review_record>& vecBatch, int) {
         return InsertAppointReviewRecord(nErrorCode, strErrorInfo, vecBatch, pConn);
     };
     return WalkTable(*this, nErrorCode, strErrorInfo,
-                     WalkOver("visitor.visitor_appoint_reveiw_record", strName, pConn, pConn, pConn), table,
-                     nSchedule, nStartPosition);
+                     WalkOver("visitor.visitor_appoint_reveiw_record", strName, pConn, pConn, pConn), table, nSchedule,
+                     nStartPosition);
 }
 
 bool C1110ToC1120::QueryAppointBatch(int& nErrorCode, std::string& strErrorInfo,
@@ -519,19 +571,17 @@ bool C1110ToC1120::QueryAppointBatch(int& nErrorCode, std::string& strErrorInfo,
                                      DBAccessConnPtr pConn, bool bWithChangeMarker, const char* szOperation) {
     const std::string strSql =
         str_fmt(kSelectAppointBatch, *pStartKey, static_cast<long long>(*pStartKey) + CKeyRangeWalk::kBatchWidth);
-    if (pConn->ExecuteQuery(strSql, [&vecRecords, bWithChangeMarker](db_layer::CConnect& conn) {
-            for (; !conn.IsEOF(); conn.MoveNext()) {
-                stru_appoint_record record;
-                ReadSharedColumns(conn, record);
-                record.is_deleted = conn.GetInt("is_deleted");
-                if (bWithChangeMarker) record.row_status_implicit_upgrade = conn.GetInt("row_status_implicit_upgrade");
-                vecRecords.push_back(std::move(record));
-            }
-        }))
-        return true;
-    pConn->GetLastError(nErrorCode, strErrorInfo);
-    UPG_LOG(LOG_ERROR, kBatchQueryFailed, QualifiedName(szOperation).c_str(), nErrorCode, strErrorInfo.c_str());
-    return false;
+    const auto fnRead = [bWithChangeMarker](db_layer::CConnect& conn) {
+        stru_appoint_record record;
+        ReadSharedColumns(conn, record);
+        record.is_deleted = conn.GetInt("is_deleted");
+        if (bWithChangeMarker) record.row_status_implicit_upgrade = conn.GetInt("row_status_implicit_upgrade");
+        return record;
+    };
+    if (pConn->ExecuteQuery(strSql, RowReaders::Collect(vecRecords, fnRead))) return true;
+    return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
+        UPG_LOG(LOG_ERROR, kBatchQueryFailed, QualifiedName(szOperation).c_str(), nErrorCode, strErrorInfo.c_str());
+    });
 }
 
 bool C1110ToC1120::QueryApppointRecord(int& nErrorCode, std::string& strErrorInfo,
@@ -545,52 +595,51 @@ bool C1110ToC1120::QueryApppointReviewRecord(int& nErrorCode, std::string& strEr
                                              DBAccessConnPtr pConn) {
     const std::string strSql =
         str_fmt(kSelectReviewBatch, *pStartKey, static_cast<long long>(*pStartKey) + CKeyRangeWalk::kBatchWidth);
-    if (pConn->ExecuteQuery(strSql, [&vecRecords](db_layer::CConnect& conn) {
-            for (; !conn.IsEOF(); conn.MoveNext()) {
-                stru_appoint_review_record record;
-                ReadSharedColumns(conn, record);
-                record.appoint_review_status = conn.GetInt("appoint_review_status");
-                record.visit_reason_id = conn.GetInt("visit_reason_id");
-                ReadText(conn, "visit_reason_detail", record.visit_reason_detail, record.visit_reason_detail_null);
-                ReadText(conn, "object_guid", record.object_guid, record.object_guid_null);
-                record.visitor_group_id = conn.GetInt("visitor_group_id");
-                vecRecords.push_back(std::move(record));
-            }
-        }))
-        return true;
-    pConn->GetLastError(nErrorCode, strErrorInfo);
-    UPG_LOG(LOG_ERROR, kBatchQueryFailed, QualifiedName("QueryApppointReviewRecord").c_str(), nErrorCode,
-            strErrorInfo.c_str());
-    return false;
+    const auto fnRead = [](db_layer::CConnect& conn) {
+        stru_appoint_review_record record;
+        ReadSharedColumns(conn, record);
+        record.appoint_review_status = conn.GetInt("appoint_review_status");
+        record.visit_reason_id = conn.GetInt("visit_reason_id");
+        ReadText(conn, "visit_reason_detail", record.visit_reason_detail, record.visit_reason_detail_null);
+        ReadText(conn, "object_guid", record.object_guid, record.object_guid_null);
+        record.visitor_group_id = conn.GetInt("visitor_group_id");
+        return record;
+    };
+    if (pConn->ExecuteQuery(strSql, RowReaders::Collect(vecRecords, fnRead))) return true;
+    return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
+        UPG_LOG(LOG_ERROR, kBatchQueryFailed, QualifiedName("QueryApppointReviewRecord").c_str(), nErrorCode,
+                strErrorInfo.c_str());
+    });
 }
 
 bool C1110ToC1120::QueryNextIdOfApproveProcess(int& nErrorCode, std::string& strErrorInfo, int* pId,
                                                DBAccessConnPtr pConn) {
     if (pConn->ExecuteQuery(kNextProcessId, RowReaders::FirstIntAt0(*pId))) return true;
-    pConn->GetLastError(nErrorCode, strErrorInfo);
-    UPG_LOG(LOG_ERROR,
-            "[%s][ExecuteHelper] ExecuteTransaction QueryNextIdOfApproveProcess failed, Error Code:%d, Error "
-            "Info:%s.[%s(%d)]",
-            QualifiedName("QueryNextIdOfApproveProcess").c_str(), nErrorCode, strErrorInfo.c_str());
-    return false;
+    return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
+        UPG_LOG(LOG_ERROR,
+                "[%s][ExecuteHelper] ExecuteTransaction QueryNextIdOfApproveProcess failed, Error Code:%d, Error "
+                "Info:%s.[%s(%d)]",
+                QualifiedName("QueryNextIdOfApproveProcess").c_str(), nErrorCode, strErrorInfo.c_str());
+    });
 }
 
 bool C1110ToC1120::QueryNextIdOfApproveProcessNode(int& nErrorCode, std::string& strErrorInfo, int* pId,
                                                    DBAccessConnPtr pConn) {
     if (pConn->ExecuteQuery(kNextNodeId, RowReaders::FirstIntAt0(*pId))) return true;
-    pConn->GetLastError(nErrorCode, strErrorInfo);
-    UPG_LOG(LOG_ERROR,
-            "[%s][ExecuteHelper] ExecuteTransaction QueryNextIdOfApproveProcessNode failed, Error Code:%d, Error "
-            "Info:%s.[%s(%d)]",
-            QualifiedName("QueryNextIdOfApproveProcessNode").c_str(), nErrorCode, strErrorInfo.c_str());
-    return false;
+    return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
+        UPG_LOG(LOG_ERROR,
+                "[%s][ExecuteHelper] ExecuteTransaction QueryNextIdOfApproveProcessNode failed, Error Code:%d, Error "
+                "Info:%s.[%s(%d)]",
+                QualifiedName("QueryNextIdOfApproveProcessNode").c_str(), nErrorCode, strErrorInfo.c_str());
+    });
 }
 
 bool C1110ToC1120::DrawWorkflowIds(int& nErrorCode, std::string& strErrorInfo, int& nProcessId, int& nNodeId,
                                    DBAccessConnPtr pConn, const char* szOperation) {
     nProcessId = -1;
     if (!QueryNextIdOfApproveProcess(nErrorCode, strErrorInfo, &nProcessId, pConn)) {
-        UPG_LOG(LOG_ERROR, "[%s][C1110ToC1120] QueryNextIdOfApproveProcess failed, Error Code:%d, Error Info:%s.[%s(%d)]",
+        UPG_LOG(LOG_ERROR,
+                "[%s][C1110ToC1120] QueryNextIdOfApproveProcess failed, Error Code:%d, Error Info:%s.[%s(%d)]",
                 QualifiedName(szOperation).c_str(), nErrorCode, strErrorInfo.c_str());
         return false;
     }
@@ -609,25 +658,28 @@ std::string C1110ToC1120::AppointWorkflowRows(const stru_appoint_record& record,
     const std::string strCreate = Nullable(record.create_time, record.create_time_null);
     const std::string strUpdate = Nullable(record.update_time, record.update_time_null);
     const std::string strFlow = CSqlText::Escape(strFlowNum);
+    const SProcessColumns process;
+    const std::string strNode = NodeRow(nNodeId, nProcessId, SNodeColumns(), strCreate, strUpdate, bIncrementalMarkers);
     if (bIncrementalMarkers)
-        return str_fmt(kInsertProcessIncre, nProcessId, strFlow.c_str(), 4, record.interviewee_id, -1, 1, 1, 1, 1,
-                       strCreate.c_str(), strUpdate.c_str(), 1, 0, 0) +
-               str_fmt(kInsertNodeIncre, nNodeId, nProcessId, -1, 1, 1, 1, "", 0, strCreate.c_str(),
-                       strCreate.c_str(), strUpdate.c_str(), 1, 0, 0);
-    return str_fmt(kInsertProcess, nProcessId, strFlow.c_str(), 4, record.interviewee_id, -1, 1, 1, 1, 1,
-                   strCreate.c_str(), strUpdate.c_str(), 0) +
-           str_fmt(kInsertNode, nNodeId, nProcessId, -1, 1, 1, 1, "", 0, strCreate.c_str(), strCreate.c_str(),
-                   strUpdate.c_str(), 0);
+        return str_fmt(kInsertProcessIncre, nProcessId, strFlow.c_str(), process.process_type, record.interviewee_id,
+                       process.approve_flow_id, process.next_approve_node_id, process.agnet_user_id, process.status,
+                       process.is_auto_approval, strCreate.c_str(), strUpdate.c_str(), kRowStatusImplicitUpgrade,
+                       kRelatedIdImplicitUpgrade, kNotDeleted) +
+               strNode;
+    return str_fmt(kInsertProcess, nProcessId, strFlow.c_str(), process.process_type, record.interviewee_id,
+                   process.approve_flow_id, process.next_approve_node_id, process.agnet_user_id, process.status,
+                   process.is_auto_approval, strCreate.c_str(), strUpdate.c_str(), kNotDeleted) +
+           strNode;
 }
 
 bool C1110ToC1120::SendBatchText(int& nErrorCode, std::string& strErrorInfo, const std::string& strSql,
                                  DBAccessConnPtr pConn, const char* szOperation) {
     if (strSql.empty()) return true;
     if (pConn->ExecuteHelper(strSql)) return true;
-    pConn->GetLastError(nErrorCode, strErrorInfo);
-    UPG_LOG(LOG_ERROR, kBatchTextFailed, QualifiedName(szOperation).c_str(), strSql.c_str(), nErrorCode,
-            strErrorInfo.c_str());
-    return false;
+    return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
+        UPG_LOG(LOG_ERROR, kBatchTextFailed, QualifiedName(szOperation).c_str(), strSql.c_str(), nErrorCode,
+                strErrorInfo.c_str());
+    });
 }
 
 bool C1110ToC1120::InsertAppointRecord(int& nErrorCode, std::string& strErrorInfo,
@@ -636,10 +688,10 @@ bool C1110ToC1120::InsertAppointRecord(int& nErrorCode, std::string& strErrorInf
     for (const stru_appoint_record& record : vecRecords) {
         int nProcessId = -1;
         int nNodeId = -1;
-        if (!DrawWorkflowIds(nErrorCode, strErrorInfo, nProcessId, nNodeId, pConn, "InsertAppointRecord"))
-            return false;
+        if (!DrawWorkflowIds(nErrorCode, strErrorInfo, nProcessId, nNodeId, pConn, "InsertAppointRecord")) return false;
         const std::string strFlowNum = MakeFlowNumber(record.create_time, nProcessId);
-        strSql += str_fmt(kLinkAppoint, CSqlText::Escape(strFlowNum).c_str(), 0, 1, record.id);
+        strSql +=
+            str_fmt(kLinkAppoint, CSqlText::Escape(strFlowNum).c_str(), kSubmitPersonType, kSubmitPersonId, record.id);
         strSql += AppointWorkflowRows(record, strFlowNum, nProcessId, nNodeId, false);
     }
     return SendBatchText(nErrorCode, strErrorInfo, strSql, pConn, "InsertAppointRecord");
@@ -666,8 +718,8 @@ bool C1110ToC1120::InsertAppointReviewRecord(int& nErrorCode, std::string& strEr
         const long long llAppointId = db_layer::GloballySerial("");
         if (llAppointId <= 0 || llAppointId > INT_MAX) {
             nErrorCode = kNoAppointmentIdCode;
-            strErrorInfo = str_fmt("db_layer::GloballySerial gave %lld, not an appointment id within 1..%d",
-                                   llAppointId, INT_MAX);
+            strErrorInfo =
+                str_fmt("db_layer::GloballySerial gave %lld, not an appointment id within 1..%d", llAppointId, INT_MAX);
             UPG_LOG(LOG_ERROR, "[%s][C1110ToC1120]GloballySerial failed, Error Code:%d, Error Info:%s.[%s(%d)]",
                     strName.c_str(), nErrorCode, strErrorInfo.c_str());
             return false;
@@ -686,20 +738,21 @@ bool C1110ToC1120::InsertAppointReviewRecord(int& nErrorCode, std::string& strEr
         const std::string strFlow = CSqlText::Escape(strFlowNum);
         const std::string strCreate = Nullable(record.create_time, record.create_time_null);
         const std::string strUpdate = Nullable(record.update_time, record.update_time_null);
-        strSql += str_fmt(kInsertReviewAppoint, strFlow.c_str(), 0, 1, llAppointId,
-                          Nullable(record.object_guid, record.object_guid_null).c_str(), record.visitor_id,
-                          record.interviewee_id, record.visit_reason_id,
-                          Nullable(record.visit_reason_detail, record.visit_reason_detail_null).c_str(),
-                          mapping.nAppointmentStatus,
-                          Nullable(record.start_valid_time, record.start_valid_time_null).c_str(),
-                          Nullable(record.end_valid_time, record.end_valid_time_null).c_str(),
-                          record.start_time_differ, record.end_time_differ, strCreate.c_str(), strUpdate.c_str(), 0);
-        strSql += str_fmt(kInsertReviewProcess, nProcessId, strFlow.c_str(), 4, record.interviewee_id, -1, 1, -1,
-                          mapping.nProcessStatus, mapping.nAbnormalCause, 0, strCreate.c_str(), strUpdate.c_str(), 0);
+        strSql += str_fmt(
+            kInsertReviewAppoint, strFlow.c_str(), kSubmitPersonType, kSubmitPersonId, llAppointId,
+            Nullable(record.object_guid, record.object_guid_null).c_str(), record.visitor_id, record.interviewee_id,
+            record.visit_reason_id, Nullable(record.visit_reason_detail, record.visit_reason_detail_null).c_str(),
+            mapping.nAppointmentStatus, Nullable(record.start_valid_time, record.start_valid_time_null).c_str(),
+            Nullable(record.end_valid_time, record.end_valid_time_null).c_str(), record.start_time_differ,
+            record.end_time_differ, strCreate.c_str(), strUpdate.c_str(), kQrCodeValidNum);
+        const SProcessColumns process = ReviewProcess(mapping);
+        strSql += str_fmt(kInsertReviewProcess, nProcessId, strFlow.c_str(), process.process_type,
+                          record.interviewee_id, process.approve_flow_id, process.next_approve_node_id,
+                          process.agnet_user_id, process.status, process.abnormal_cause, process.is_auto_approval,
+                          strCreate.c_str(), strUpdate.c_str(), kNotDeleted);
         // Every converted review gets its node: the workflow walks a process
         // through its nodes, and a process without one cannot be shown or closed.
-        strSql += str_fmt(kInsertNode, nNodeId, nProcessId, -1, 1, 2, 1, "", 0, strCreate.c_str(), strCreate.c_str(),
-                          strUpdate.c_str(), 0);
+        strSql += NodeRow(nNodeId, nProcessId, ReviewNode(), strCreate, strUpdate, false);
         strSql += str_fmt(kLinkReview, strFlow.c_str(), record.id);
     }
     return SendBatchText(nErrorCode, strErrorInfo, strSql, pConn, "InsertAppointReviewRecord");
@@ -752,8 +805,8 @@ bool C1110ToC1120::CheckPointsRebuiltInSharedDatabase(int& nErrorCode, std::stri
         return false;
     if (!firstDb.SameAs(secondDb)) return true;
     // An earlier build marked the rebuild alone.
-    bLeave = setSecondMarks.count(CPassMarker::kConfiguration) > 0 ||
-             setSecondMarks.count(CPassMarker::kCheckPoints) > 0;
+    bLeave =
+        setSecondMarks.count(CPassMarker::kConfiguration) > 0 || setSecondMarks.count(CPassMarker::kCheckPoints) > 0;
     if (bLeave)
         UPG_LOG(LOG_INFO,
                 "[%s]first and second connection reach one database, %s, whose check points the configuration pass "
@@ -782,7 +835,7 @@ bool C1110ToC1120::UpgradeCourse_Records_IncreData(int& nErrorCode, std::string&
     UPG_LOG(LOG_INFO, kPassEnd, strName.c_str());
     if (!IncreUpgrade_Record_UpgradeVisitorRecord(nErrorCode, strErrorInfo, dbCom, nSchedule, nRateProgress) ||
         !IncreUpgrade_Record_UpgradeVisitorReviewRecord(nErrorCode, strErrorInfo, dbCom, nSchedule, nRateProgress)) {
-        UPG_LOG(LOG_ERROR, kTableFailed, strName.c_str(), kModuleIdentity);
+        UPG_LOG(LOG_ERROR, kTableFailed, strName.c_str(), MODULE_IDENTITY);
         return false;
     }
     UPG_LOG(LOG_INFO, kPassEnd, strName.c_str());
@@ -821,16 +874,17 @@ bool C1110ToC1120::IncreUpgrade_Record_UpgradeVisitorReviewRecord(int& nErrorCod
     bool bDeletedNow = false;
     const bool bDeleted = marker.RunOnce(nErrorCode, strErrorInfo, kReviewSoftDeletion, pSecond, [&] {
         bDeletedNow = true;
-        const std::string strNow = CSqlText::Escape(NowText());
+        const std::string strNow = CSqlText::NowText();
         const std::string strSql =
             str_fmt(kSoftDeleteReviewAppoints, strNow.c_str()) + str_fmt(kSoftDeleteReviewProcesses, strNow.c_str());
         if (pSecond->ExecuteHelper(strSql)) return true;
-        pSecond->GetLastError(nErrorCode, strErrorInfo);
-        UPG_LOG(LOG_ERROR,
+        return pSecond->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
+            UPG_LOG(
+                LOG_ERROR,
                 "[%s]stru_db_com.cms_up_connect delete already updated data in table :visitor_appoint_reveiw_record "
                 "Failed.Sql:%s, Error Code:%d, Error Info:%s[%s(%d)]",
                 strName.c_str(), strSql.c_str(), nErrorCode, strErrorInfo.c_str());
-        return false;
+        });
     });
     if (!bDeleted) return false;
 
@@ -857,10 +911,10 @@ bool C1110ToC1120::IncreUpgrade_Record_UpgradeVisitorReviewRecord(int& nErrorCod
         return InsertAppointReviewRecord(nErrorCode, strErrorInfo, vecBatch, pSecond) &&
                marker.Write(nErrorCode, strErrorInfo, strMark.c_str(), pSecond);
     };
-    return WalkTable(*this, nErrorCode, strErrorInfo,
-                     WalkOver("visitor.visitor_appoint_reveiw_record", strName, dbCom.first_connect, pSecond,
-                              dbCom.third_connect),
-                     table, nSchedule, nStartPosition);
+    return WalkTable(
+        *this, nErrorCode, strErrorInfo,
+        WalkOver("visitor.visitor_appoint_reveiw_record", strName, dbCom.first_connect, pSecond, dbCom.third_connect),
+        table, nSchedule, nStartPosition);
 }
 
 bool C1110ToC1120::QueryApppointRecordForIncreUpdate(int& nErrorCode, std::string& strErrorInfo,
@@ -875,21 +929,21 @@ bool C1110ToC1120::QryFlowNumByAppointID(int& nErrorCode, std::string& strErrorI
     if (pConn->ExecuteQuery(str_fmt(kSelectAppointById, record.id),
                             RowReaders::LastString("appoint_approval_flow_id", strFlowNum)))
         return true;
-    pConn->GetLastError(nErrorCode, strErrorInfo);
-    UPG_LOG(LOG_ERROR, kBatchQueryFailed, QualifiedName("QryFlowNumByAppointID").c_str(), nErrorCode,
-            strErrorInfo.c_str());
-    return false;
+    return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
+        UPG_LOG(LOG_ERROR, kBatchQueryFailed, QualifiedName("QryFlowNumByAppointID").c_str(), nErrorCode,
+                strErrorInfo.c_str());
+    });
 }
 
 bool C1110ToC1120::InsertAppointRecordForIncre(int& nErrorCode, std::string& strErrorInfo,
-                                               const std::vector<stru_appoint_record>& vecRecords,
-                                               stru_db_com& dbCom) {
+                                               const std::vector<stru_appoint_record>& vecRecords, stru_db_com& dbCom) {
     std::string strSql;
     for (const stru_appoint_record& record : vecRecords) {
         if (TakesOverFlowNumber(record)) {
             std::string strFlowNum;
             if (!QryFlowNumByAppointID(nErrorCode, strErrorInfo, strFlowNum, dbCom.cms_up_connect, record)) {
-                UPG_LOG(LOG_ERROR, "[%s][C1110ToC1120] QryFlowNumByAppointID failed, Error Code:%d, Error Info:%s.[%s(%d)]",
+                UPG_LOG(LOG_ERROR,
+                        "[%s][C1110ToC1120] QryFlowNumByAppointID failed, Error Code:%d, Error Info:%s.[%s(%d)]",
                         QualifiedName("InsertAppointRecordForIncre").c_str(), nErrorCode, strErrorInfo.c_str());
                 return false;
             }
@@ -904,7 +958,8 @@ bool C1110ToC1120::InsertAppointRecordForIncre(int& nErrorCode, std::string& str
         nProcessId += kReviewIdOffset;
         nNodeId += kReviewIdOffset;
         const std::string strFlowNum = MakeFlowNumber(record.create_time, nProcessId);
-        strSql += str_fmt(kLinkAppoint, CSqlText::Escape(strFlowNum).c_str(), 0, 1, record.id);
+        strSql +=
+            str_fmt(kLinkAppoint, CSqlText::Escape(strFlowNum).c_str(), kSubmitPersonType, kSubmitPersonId, record.id);
         strSql += AppointWorkflowRows(record, strFlowNum, nProcessId, nNodeId, true);
     }
     return SendBatchText(nErrorCode, strErrorInfo, strSql, dbCom.third_connect, "InsertAppointRecordForIncre");
