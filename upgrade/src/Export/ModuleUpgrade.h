@@ -1,11 +1,9 @@
 // The seven entry points of the plug-in. Each export forwards to the one
 // CUpgradeCourseManager of the process; connections are the host's, borrowed
-// for the length of one call and never closed here. The module constants come
-// with it from Upgrade/ModuleConstants.h, where they are defined.
+// for the length of one call and never closed here.
 #pragma once
 #include <string>
 
-#include "Upgrade/ModuleConstants.h"
 #include "db_layer/CConnect.h"
 #include "db_layer/DBParam.h"
 

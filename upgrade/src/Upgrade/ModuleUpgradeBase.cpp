@@ -1,8 +1,8 @@
 #include "Upgrade/ModuleUpgradeBase.h"
 
-#include "Export/ModuleUpgrade.h"
 #include "Qarn/Base/StringUtil.h"
 #include "Upgrade/LogPosition.h"
+#include "Upgrade/ModuleConstants.h"
 #include "Upgrade/PassMarker.h"
 #include "Upgrade/ScriptFile.h"
 #include "Upgrade/SqlText.h"

@@ -2,9 +2,7 @@
 
 #include <atomic>
 
-#include "Export/ModuleUpgrade.h"
 #include "Qarn/Base/StringUtil.h"
-#include "Upgrade/LogPosition.h"
 #include "Upgrade/100To130/UpgradeFunc_130.h"
 #include "Upgrade/110To111/UpgradeFunc_111.h"
 #include "Upgrade/1110To1120/UpgradeFunc_1120.h"
@@ -17,6 +15,8 @@
 #include "Upgrade/170To180/UpgradeFunc_180.h"
 #include "Upgrade/180To190/UpgradeFunc_190.h"
 #include "Upgrade/190To1100/UpgradeFunc_1100.h"
+#include "Upgrade/LogPosition.h"
+#include "Upgrade/ModuleConstants.h"
 #include "Upgrade/RawTo100/UpgradeFunc_100.h"
 
 namespace UnifiedUpgradeComponent {

@@ -8,10 +8,10 @@
 #include <set>
 #include <utility>
 
-#include "Export/ModuleUpgrade.h"
 #include "Qarn/Base/StringUtil.h"
 #include "Qarn/Base/TimeUtil.h"
 #include "Upgrade/LogPosition.h"
+#include "Upgrade/ModuleConstants.h"
 #include "Upgrade/PassMarker.h"
 #include "Upgrade/RawTo100/UnloggedStatement.h"
 #include "Upgrade/RawTo100/VisitGroupRows.h"
