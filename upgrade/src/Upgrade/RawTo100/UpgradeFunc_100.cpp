@@ -2,14 +2,12 @@
 
 #include <algorithm>
 #include <climits>
-#include <ctime>
 #include <map>
 #include <memory>
 #include <set>
 #include <utility>
 
 #include "Qarn/Base/StringUtil.h"
-#include "Qarn/Base/TimeUtil.h"
 #include "Upgrade/LogPosition.h"
 #include "Upgrade/ModuleConstants.h"
 #include "Upgrade/PassMarker.h"
@@ -81,28 +79,6 @@ const char* const kRecordInsert =
     "visitor_status, start_valid_time, end_valid_time, create_time, update_time, start_time_differ, "
     "end_time_differ,temper,temper_status, is_deleted)VALUES (%s, %s, %s, %s, %s, %s, %s, %s, %s, %s, %s, %s,%s,%s, "
     "%s)";
-
-// Copies the wrapper's stored failure into the caller's error fields.
-bool CopyErrorAndFail(const DBAccessConnPtr& pConn, int& nErrorCode, std::string& strErrorInfo) {
-    pConn->GetLastError(nErrorCode, strErrorInfo);
-    return false;
-}
-
-// The collecting reader: one element per row, in the server's order.
-template <class TRow, class FnRead>
-RowReader CollectRows(std::vector<TRow>& vecRows, FnRead fnRead) {
-    return [&vecRows, fnRead](db_layer::CConnect& conn) {
-        while (!conn.IsEOF()) {
-            vecRows.push_back(fnRead(conn));
-            conn.MoveNext();
-        }
-    };
-}
-
-// The time text of one written row, used for both of its time columns.
-std::string RowTimeText() {
-    return CSqlText::Escape(Qarn::Base::TimeUtil::TimeT2StrUTCTimeStamp(static_cast<std::int64_t>(std::time(nullptr))));
-}
 
 // Moves llStartId on from an empty range: to the range of the walk's grid
 // (start + k * width) that holds the next key, or past llMaxId when no key up
@@ -192,7 +168,7 @@ bool CRawTo100::ImportForeignTables(int& nErrorCode, std::string& strErrorInfo, 
         // want of the wrapper is not sent.
         int nUsable = 0;
         if (!pWrite->ExecuteQuery(kForeignWrapperUsableQuery, RowReaders::LastInt("usable", nUsable)))
-            return CopyErrorAndFail(pWrite, nErrorCode, strErrorInfo);
+            return pWrite->CopyErrorAndFail(nErrorCode, strErrorInfo);
         if (nUsable == 0) {
             nErrorCode = db_layer::SqlStateToCode(kInsufficientPrivilege);
             strErrorInfo = std::string(kForeignWrapperRefused) + " (SQLSTATE " + kInsufficientPrivilege + ")";
@@ -210,18 +186,18 @@ bool CRawTo100::ImportForeignTables(int& nErrorCode, std::string& strErrorInfo, 
     ReadScriptFile(strScript, kImportTablesScript, "", origin);
     if (!history.Run(nErrorCode, strErrorInfo, origin, pWrite, [&] {
             return pWrite->ExecuteQuery(strScript, RowReaders::Ignore()) ||
-                   CopyErrorAndFail(pWrite, nErrorCode, strErrorInfo);
+                   pWrite->CopyErrorAndFail(nErrorCode, strErrorInfo);
         }))
         return false;
 
     strScript.clear();
     ReadScriptFile(strScript, kDropTablesScript, "", origin);
     if (!history.Run(nErrorCode, strErrorInfo, origin, pWrite, [&] {
-            return pWrite->ExecuteHelper(strScript) || CopyErrorAndFail(pWrite, nErrorCode, strErrorInfo);
+            return pWrite->ExecuteHelper(strScript) || pWrite->CopyErrorAndFail(nErrorCode, strErrorInfo);
         }))
         return false;
 
-    if (!pWrite->ExecuteHelper(kDropServerSql)) return CopyErrorAndFail(pWrite, nErrorCode, strErrorInfo);
+    if (!pWrite->ExecuteHelper(kDropServerSql)) return pWrite->CopyErrorAndFail(nErrorCode, strErrorInfo);
     return true;
 }
 
@@ -235,11 +211,11 @@ bool CRawTo100::UpdateVisitorALTable(int& nErrorCode, std::string& strErrorInfo,
             conn.MoveNext();
         }
     };
-    if (!pRead->ExecuteQuery(kAccessLevelQuery, fnLevels)) return CopyErrorAndFail(pRead, nErrorCode, strErrorInfo);
+    if (!pRead->ExecuteQuery(kAccessLevelQuery, fnLevels)) return pRead->CopyErrorAndFail(nErrorCode, strErrorInfo);
 
     int nDefaultGroup = -1;
     if (!pRead->ExecuteQuery(kDefaultAccessGroupQuery, RowReaders::LastInt("id", nDefaultGroup)))
-        return CopyErrorAndFail(pRead, nErrorCode, strErrorInfo);
+        return pRead->CopyErrorAndFail(nErrorCode, strErrorInfo);
 
     std::set<int> setLevels;
     for (const auto& group : mapGroupLevels) setLevels.insert(group.second.begin(), group.second.end());
@@ -250,26 +226,26 @@ bool CRawTo100::UpdateVisitorALTable(int& nErrorCode, std::string& strErrorInfo,
 
     std::string strSql;
     for (const int nLevel : setLevels) {
-        const std::string strTime = RowTimeText();
+        const std::string strTime = CSqlText::NowText();
         strSql += str_fmt(kAccessLevelInsert, nLevel, setDefaultLevels.count(nLevel) ? 1 : 0, strTime.c_str(),
                           strTime.c_str());
     }
     if (strSql.empty()) return true;
-    if (!pWrite->ExecuteHelper(strSql)) return CopyErrorAndFail(pWrite, nErrorCode, strErrorInfo);
+    if (!pWrite->ExecuteHelper(strSql)) return pWrite->CopyErrorAndFail(nErrorCode, strErrorInfo);
     return true;
 }
 
 bool CRawTo100::UpdateVisitorGroupTable(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pRead,
                                         DBAccessConnPtr pWrite) {
     std::vector<stru_visit_group> vecGroups;
-    auto fnGroups = CollectRows(vecGroups, [](db_layer::CConnect& conn) {
+    auto fnGroups = RowReaders::Collect(vecGroups, [](db_layer::CConnect& conn) {
         stru_visit_group group;
         group.id = conn.GetInt("id");
         group.name_is_null = conn.IsNull("name");
         group.name = conn.GetString("name");
         return group;
     });
-    if (!pRead->ExecuteQuery(kPersonGroupQuery, fnGroups)) return CopyErrorAndFail(pRead, nErrorCode, strErrorInfo);
+    if (!pRead->ExecuteQuery(kPersonGroupQuery, fnGroups)) return pRead->CopyErrorAndFail(nErrorCode, strErrorInfo);
 
     for (stru_visit_group& group : vecGroups) {
         if (group.id == kPlatformVisitorGroup) {
@@ -277,32 +253,32 @@ bool CRawTo100::UpdateVisitorGroupTable(int& nErrorCode, std::string& strErrorIn
             group.name = kModuleVisitorGroupName;
             group.name_is_null = false;
         }
-        const std::string strTime = RowTimeText();
+        const std::string strTime = CSqlText::NowText();
         const std::string strSql =
             str_fmt(kVisitGroupInsert, group.id, CSqlText::NullableLiteral(group.name, group.name_is_null).c_str(),
                     strTime.c_str(), strTime.c_str());
-        if (!pWrite->ExecuteHelper(strSql)) return CopyErrorAndFail(pWrite, nErrorCode, strErrorInfo);
+        if (!pWrite->ExecuteHelper(strSql)) return pWrite->CopyErrorAndFail(nErrorCode, strErrorInfo);
     }
 
     if (!pWrite->ExecuteQuery(kVisitGroupSequenceReset, RowReaders::Drain()))
-        return CopyErrorAndFail(pWrite, nErrorCode, strErrorInfo);
+        return pWrite->CopyErrorAndFail(nErrorCode, strErrorInfo);
     return true;
 }
 
 bool CRawTo100::UpdateVisitorGroupRelVisitorTable(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pRead,
                                                   DBAccessConnPtr pWrite) {
     std::vector<stru_group_member> vecMembers;
-    auto fnMembers = CollectRows(vecMembers, [](db_layer::CConnect& conn) {
+    auto fnMembers = RowReaders::Collect(vecMembers, [](db_layer::CConnect& conn) {
         return stru_group_member{conn.GetInt("id"), conn.GetInt("person_group_id")};
     });
-    if (!pRead->ExecuteQuery(kVisitorQuery, fnMembers)) return CopyErrorAndFail(pRead, nErrorCode, strErrorInfo);
+    if (!pRead->ExecuteQuery(kVisitorQuery, fnMembers)) return pRead->CopyErrorAndFail(nErrorCode, strErrorInfo);
 
     for (const stru_group_member& member : vecMembers) {
         const int nGroup =
             member.person_group_id == kPlatformVisitorGroup ? kModuleVisitorGroup : member.person_group_id;
-        const std::string strTime = RowTimeText();
+        const std::string strTime = CSqlText::NowText();
         const std::string strSql = str_fmt(kGroupMemberInsert, member.id, nGroup, strTime.c_str(), strTime.c_str());
-        if (!pWrite->ExecuteHelper(strSql)) return CopyErrorAndFail(pWrite, nErrorCode, strErrorInfo);
+        if (!pWrite->ExecuteHelper(strSql)) return pWrite->CopyErrorAndFail(nErrorCode, strErrorInfo);
     }
     return true;
 }
@@ -373,7 +349,7 @@ bool CRawTo100::QueryReachedVersion(int& nErrorCode, std::string& strErrorInfo, 
                                     DBAccessConnPtr pConn) {
     const std::string strSql = str_fmt(kReachedVersionQuery, CSqlText::Escape(MODULE_IDENTITY).c_str());
     if (!pConn->ExecuteQuery(strSql, RowReaders::LastString("step_ver", strStepVer)))
-        return CopyErrorAndFail(pConn, nErrorCode, strErrorInfo);
+        return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo);
     return true;
 }
 
@@ -414,10 +390,10 @@ bool CRawTo100::RecordsData2Destination_VisitorRecord(int& nErrorCode, std::stri
         }
         if (vecBatch.empty()) {
             if (!SkipEmptyRanges(pRead, llMaxId, llStartId)) {
-                pRead->GetLastError(nErrorCode, strErrorInfo);
-                UPG_LOG(LOG_ERROR, "[%s][CRawTo100::RecordsData2Destination_MEM] Query next data id failed[%s(%d)]",
-                        strName.c_str());
-                return false;
+                return pRead->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
+                    UPG_LOG(LOG_ERROR, "[%s][CRawTo100::RecordsData2Destination_MEM] Query next data id failed[%s(%d)]",
+                            strName.c_str());
+                });
             }
             UPG_LOG(LOG_INFO, "[%s]list data number: %d.[%s(%d)]", strName.c_str(), 0);
             UPG_LOG(LOG_INFO, "[%s]Get max relation id empty, plan number: %d, max: %d.[%s(%d)]", strName.c_str(),
@@ -426,10 +402,10 @@ bool CRawTo100::RecordsData2Destination_VisitorRecord(int& nErrorCode, std::stri
         }
 
         if (!pWrite->BeginTransaction()) {
-            pWrite->GetLastError(nErrorCode, strErrorInfo);
-            UPG_LOG(LOG_ERROR, "[%s][CRawTo100::RecordsData2Destination_MEM] Begin transaction failed[%s(%d)]",
-                    strName.c_str());
-            return false;
+            return pWrite->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
+                UPG_LOG(LOG_ERROR, "[%s][CRawTo100::RecordsData2Destination_MEM] Begin transaction failed[%s(%d)]",
+                        strName.c_str());
+            });
         }
         if (!WriteDateToVisitorRecord(nErrorCode, strErrorInfo, std::move(vecBatch), pWrite)) {
             pWrite->Rollback();
@@ -453,10 +429,10 @@ bool CRawTo100::RecordsData2Destination_VisitorRecord(int& nErrorCode, std::stri
         // A refused COMMIT (a deferred constraint) ended the transaction: neither
         // the rows nor the progress were stored, so a rerun starts at this range.
         if (!pWrite->Commit()) {
-            pWrite->GetLastError(nErrorCode, strErrorInfo);
-            UPG_LOG(LOG_ERROR, "[%s][CRawTo100::RecordsData2Destination_MEM] Commit new data failed[%s(%d)]",
-                    strName.c_str());
-            return false;
+            return pWrite->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
+                UPG_LOG(LOG_ERROR, "[%s][CRawTo100::RecordsData2Destination_MEM] Commit new data failed[%s(%d)]",
+                        strName.c_str());
+            });
         }
     }
     return true;
@@ -467,8 +443,8 @@ bool CRawTo100::QueryHistoryVisitorRecord(int& nErrorCode, std::string& strError
                                           int nStartId) {
     const std::string strSql =
         str_fmt(kRecordRangeQuery, nStartId, static_cast<long long>(nStartId) + (kRangeWidth - 1));
-    auto fnRecords = CollectRows(vecBatch, &stru_visitor_record::ReadFrom);
-    if (!pRead->ExecuteQuery(strSql, fnRecords)) return CopyErrorAndFail(pRead, nErrorCode, strErrorInfo);
+    auto fnRecords = RowReaders::Collect(vecBatch, &stru_visitor_record::ReadFrom);
+    if (!pRead->ExecuteQuery(strSql, fnRecords)) return pRead->CopyErrorAndFail(nErrorCode, strErrorInfo);
     return true;
 }
 
@@ -495,10 +471,10 @@ bool CRawTo100::WriteDateToVisitorRecord(int& nErrorCode, std::string& strErrorI
                                          std::vector<stru_visitor_record> vecBatch, DBAccessConnPtr pWrite) {
     for (const stru_visitor_record& row : vecBatch) {
         if (pWrite->ExecuteHelper(VisitorRecordInsert(row))) continue;
-        pWrite->GetLastError(nErrorCode, strErrorInfo);
-        UPG_LOG(LOG_ERROR, "[%s]Query failed, errorcode:%d, errorinfo:%s[%s(%d)]",
-                QualifiedName("WriteDateToVisitorRecord").c_str(), nErrorCode, strErrorInfo.c_str());
-        return false;
+        return pWrite->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
+            UPG_LOG(LOG_ERROR, "[%s]Query failed, errorcode:%d, errorinfo:%s[%s(%d)]",
+                    QualifiedName("WriteDateToVisitorRecord").c_str(), nErrorCode, strErrorInfo.c_str());
+        });
     }
     return true;
 }
