@@ -49,12 +49,12 @@ bool CModuleUpgradeBase::RunScriptFile(int& nErrorCode, std::string& strErrorInf
     ReadScriptFile(strScript, ScriptPath(), "", origin);
     return ScriptHistory(szOperation).Run(nErrorCode, strErrorInfo, origin, pConn, [&] {
         if (pConn->ExecuteHelper(strScript)) return true;
-        pConn->GetLastError(nErrorCode, strErrorInfo);
-        UPG_LOG(LOG_ERROR,
-                "[%s][ExecuteHelper] ExecuteTransaction failed,sql:[%s], Error Code:%d, Error Info:%s.[%s(%d)]",
-                QualifiedName("UpgradeCourse_Config_UpgradeBySQLFile").c_str(), strScript.c_str(), nErrorCode,
-                strErrorInfo.c_str());
-        return false;
+        return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
+            UPG_LOG(LOG_ERROR,
+                    "[%s][ExecuteHelper] ExecuteTransaction failed,sql:[%s], Error Code:%d, Error Info:%s.[%s(%d)]",
+                    QualifiedName("UpgradeCourse_Config_UpgradeBySQLFile").c_str(), strScript.c_str(), nErrorCode,
+                    strErrorInfo.c_str());
+        });
     });
 }
 
@@ -102,8 +102,7 @@ bool CModuleUpgradeBase::SetUpgradeProgress(int& nErrorCode, std::string& strErr
         str_fmt("UPDATE platform.module_version_status SET schedule = %d, rate_progress = %d WHERE %s;", nSchedule,
                 nRateProgress, StatusCondition().c_str());
     if (pConn->ExecuteHelper(strSql)) return true;
-    pConn->GetLastError(nErrorCode, strErrorInfo);
-    return false;
+    return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo);
 }
 
 bool CModuleUpgradeBase::QueryUpgradeStatus(int& nErrorCode, std::string& strErrorInfo, int* pStatus,
@@ -121,24 +120,21 @@ bool CModuleUpgradeBase::QueryUpgradeStatus(int& nErrorCode, std::string& strErr
         }
     };
     if (pConn->ExecuteQuery(strSql, fnReader)) return true;
-    pConn->GetLastError(nErrorCode, strErrorInfo);
-    return false;
+    return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo);
 }
 
 bool CModuleUpgradeBase::QueryMaxValue(int& nErrorCode, std::string& strErrorInfo, int* pMax, std::string strTable,
                                        std::string strColumn, DBAccessConnPtr pConn) {
     const std::string strSql = str_fmt("SELECT max(%s) FROM %s;", strColumn.c_str(), strTable.c_str());
     if (pConn->ExecuteQuery(strSql, RowReaders::LastInt("max", *pMax))) return true;
-    pConn->GetLastError(nErrorCode, strErrorInfo);
-    return false;
+    return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo);
 }
 
 bool CModuleUpgradeBase::QueryMinValue(int& nErrorCode, std::string& strErrorInfo, int* pMin, std::string strTable,
                                        std::string strColumn, DBAccessConnPtr pConn) {
     const std::string strSql = str_fmt("SELECT min(%s) FROM %s;", strColumn.c_str(), strTable.c_str());
     if (pConn->ExecuteQuery(strSql, RowReaders::LastInt("min", *pMin))) return true;
-    pConn->GetLastError(nErrorCode, strErrorInfo);
-    return false;
+    return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo);
 }
 
 bool CModuleUpgradeBase::QueryMaxMinValue(int& nErrorCode, std::string& strErrorInfo, int* pMax, int* pMin,
