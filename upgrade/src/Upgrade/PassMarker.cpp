@@ -29,30 +29,29 @@ bool CPassMarker::Read(int& nErrorCode, std::string& strErrorInfo, std::set<std:
                      pConn->ExecuteQuery(strSelect, [&setParts](db_layer::CConnect& conn) {
                          for (; !conn.IsEOF(); conn.MoveNext()) setParts.insert(conn.GetString("pass_part"));
                      });
-    if (!bOk) {
-        pConn->GetLastError(nErrorCode, strErrorInfo);
+    if (bOk) return true;
+    return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
         UPG_LOG(LOG_ERROR, "[%s]Read configuration pass marks failed, Error Code:%d, Error Info:%s.[%s(%d)]",
                 m_strOwner.c_str(), nErrorCode, strErrorInfo.c_str());
-    }
-    return bOk;
+    });
 }
 
 bool CPassMarker::Write(int& nErrorCode, std::string& strErrorInfo, const char* szPart, DBAccessConnPtr pConn) {
     const std::string strInsert = Qarn::Base::StringUtil::str_fmt(kInsertMark, CSqlText::Escape(m_strStepVer).c_str(),
                                                                   CSqlText::Escape(szPart).c_str());
     if (pConn->ExecuteHelper(strInsert)) return true;
-    pConn->GetLastError(nErrorCode, strErrorInfo);
-    UPG_LOG(LOG_ERROR, "[%s]Write configuration pass mark %s failed, Error Code:%d, Error Info:%s.[%s(%d)]",
-            m_strOwner.c_str(), szPart, nErrorCode, strErrorInfo.c_str());
-    return false;
+    return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
+        UPG_LOG(LOG_ERROR, "[%s]Write configuration pass mark %s failed, Error Code:%d, Error Info:%s.[%s(%d)]",
+                m_strOwner.c_str(), szPart, nErrorCode, strErrorInfo.c_str());
+    });
 }
 
 bool CPassMarker::Fail(int& nErrorCode, std::string& strErrorInfo, const char* szWhat, const char* szPart,
                        DBAccessConnPtr pConn) {
-    pConn->GetLastError(nErrorCode, strErrorInfo);
-    UPG_LOG(LOG_ERROR, "[%s]%s of %s %s failed, Error Code:%d, Error Info:%s.[%s(%d)]", m_strOwner.c_str(), szWhat,
-            m_strStepVer.c_str(), szPart, nErrorCode, strErrorInfo.c_str());
-    return false;
+    return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
+        UPG_LOG(LOG_ERROR, "[%s]%s of %s %s failed, Error Code:%d, Error Info:%s.[%s(%d)]", m_strOwner.c_str(), szWhat,
+                m_strStepVer.c_str(), szPart, nErrorCode, strErrorInfo.c_str());
+    });
 }
 
 bool CPassMarker::RunOnce(int& nErrorCode, std::string& strErrorInfo, const char* szPart, DBAccessConnPtr pConn,

@@ -46,15 +46,13 @@ const char* const kPointReview = "UPDATE visitor.visit_basic_config SET appoint_
 bool ExecuteCopyingError(int& nErrorCode, std::string& strErrorInfo, const DBAccessConnPtr& pConn,
                          const std::string& strSql) {
     if (pConn->ExecuteHelper(strSql)) return true;
-    pConn->GetLastError(nErrorCode, strErrorInfo);
-    return false;
+    return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo);
 }
 
 bool QueryCopyingError(int& nErrorCode, std::string& strErrorInfo, const DBAccessConnPtr& pConn,
                        const std::string& strSql, RowReader fnReader) {
     if (pConn->ExecuteQuery(strSql, std::move(fnReader))) return true;
-    pConn->GetLastError(nErrorCode, strErrorInfo);
-    return false;
+    return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo);
 }
 
 }  // namespace

@@ -107,9 +107,9 @@ bool C1140ToC1150::RewriteTemplates(int& nErrorCode, std::string& strErrorInfo, 
                 ? str_fmt(kWithoutButton, rule.szQuery, CSqlText::Escape(rule.szButtonInfo).c_str())
                 : std::string(rule.szQuery);
         if (!pConn->ExecuteQuery(strQuery, fnReader)) {
-            pConn->GetLastError(nErrorCode, strErrorInfo);
-            UPG_LOG(LOG_ERROR, "[%s]C1140ToC1150 is fail sql = %s[%s(%d)]", strName.c_str(), strQuery.c_str());
-            return false;
+            return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
+                UPG_LOG(LOG_ERROR, "[%s]C1140ToC1150 is fail sql = %s[%s(%d)]", strName.c_str(), strQuery.c_str());
+            });
         }
     }
     std::string strUpdates;
@@ -119,9 +119,9 @@ bool C1140ToC1150::RewriteTemplates(int& nErrorCode, std::string& strErrorInfo, 
     }
     if (strUpdates.empty()) return true;
     if (!pConn->ExecuteHelper(strUpdates)) {
-        pConn->GetLastError(nErrorCode, strErrorInfo);
-        UPG_LOG(LOG_ERROR, "[%s]C1140ToC1150 is fail sql = %s[%s(%d)]", strName.c_str(), strUpdates.c_str());
-        return false;
+        return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
+            UPG_LOG(LOG_ERROR, "[%s]C1140ToC1150 is fail sql = %s[%s(%d)]", strName.c_str(), strUpdates.c_str());
+        });
     }
     return true;
 }

@@ -131,10 +131,10 @@ bool C190ToC1100::DeleteDuplicateValues(int& nErrorCode, std::string& strErrorIn
         }
     };
     if (!pConn->ExecuteQuery(strFind, fnCount)) {
-        pConn->GetLastError(nErrorCode, strErrorInfo);
-        UPG_LOG(LOG_ERROR, "[%s]visitor CRawTo1100::DeleteDuplicateValues get table list is fail sql = %s[%s(%d)]",
-                strName.c_str(), strFind.c_str());
-        return false;
+        return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
+            UPG_LOG(LOG_ERROR, "[%s]visitor CRawTo1100::DeleteDuplicateValues get table list is fail sql = %s[%s(%d)]",
+                    strName.c_str(), strFind.c_str());
+        });
     }
     if (vecDuplicates.empty()) return true;
 
@@ -142,18 +142,18 @@ bool C190ToC1100::DeleteDuplicateValues(int& nErrorCode, std::string& strErrorIn
     std::vector<std::string> vecSubTables;
     std::string strList;
     if (!QuerySubTables(pConn, strTableName, false, vecSubTables, strList)) {
-        pConn->GetLastError(nErrorCode, strErrorInfo);
-        UPG_LOG(LOG_ERROR, "[%s]visitor CRawTo1100::DeleteDuplicateValues get table list is fail sql = %s[%s(%d)]",
-                strName.c_str(), strList.c_str());
-        return false;
+        return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
+            UPG_LOG(LOG_ERROR, "[%s]visitor CRawTo1100::DeleteDuplicateValues get table list is fail sql = %s[%s(%d)]",
+                    strName.c_str(), strList.c_str());
+        });
     }
     const char* szDelete = vecSubTables.empty() ? kDeleteDuplicates : kDeleteDuplicatesOfSubTables;
     const std::string strDelete = str_fmt(szDelete, strTableName.c_str(), strTableName.c_str());
     if (!pConn->ExecuteHelper(strDelete)) {
-        pConn->GetLastError(nErrorCode, strErrorInfo);
-        UPG_LOG(LOG_ERROR, "[%s][DeleteDuplicateValues] failed, sql = %s[%s(%d)]", strName.c_str(),
-                strDelete.c_str());
-        return false;
+        return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
+            UPG_LOG(LOG_ERROR, "[%s][DeleteDuplicateValues] failed, sql = %s[%s(%d)]", strName.c_str(),
+                    strDelete.c_str());
+        });
     }
     return true;
 }
@@ -171,10 +171,11 @@ bool C190ToC1100::ModifySubTablePrimaryKey(int& nErrorCode, std::string& strErro
     std::vector<std::string> vecSubTables;
     std::string strList;
     if (!QuerySubTables(pConn, strTableName, true, vecSubTables, strList)) {
-        pConn->GetLastError(nErrorCode, strErrorInfo);
-        UPG_LOG(LOG_ERROR, "[%s]visitor CRawTo1100::ModifySubTablePrimaryKey get table list is fail sql = %s[%s(%d)]",
-                strName.c_str(), strList.c_str());
-        return false;
+        return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
+            UPG_LOG(LOG_ERROR,
+                    "[%s]visitor CRawTo1100::ModifySubTablePrimaryKey get table list is fail sql = %s[%s(%d)]",
+                    strName.c_str(), strList.c_str());
+        });
     }
     if (vecSubTables.empty()) return true;
 
@@ -183,10 +184,11 @@ bool C190ToC1100::ModifySubTablePrimaryKey(int& nErrorCode, std::string& strErro
     for (const std::string& strSubTable : vecSubTables)
         strKeys += str_fmt(kAddSubTableKey, strSubTable.c_str(), strFieldName.c_str());
     if (!pConn->ExecuteHelper(strKeys)) {
-        pConn->GetLastError(nErrorCode, strErrorInfo);
-        UPG_LOG(LOG_ERROR, "[%s][AddPartitionTablePrimaryKey] alter part table primary key failed, sql = %s[%s(%d)]",
-                strName.c_str(), strKeys.c_str());
-        return false;
+        return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
+            UPG_LOG(LOG_ERROR,
+                    "[%s][AddPartitionTablePrimaryKey] alter part table primary key failed, sql = %s[%s(%d)]",
+                    strName.c_str(), strKeys.c_str());
+        });
     }
     return true;
 }
