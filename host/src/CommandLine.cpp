@@ -83,6 +83,9 @@ bool CCommandLine::Parse(int argc, char** argv, int& nExitCode) {
         ->check(CLI::ExistingDirectory);
     pRun->add_option("--library", m_run.strLibrary, "Plug-in to load (default: the one beside the command)");
     pRun->add_option("--log-file", m_run.strLogFile, "Append the plug-in's log here (default: stderr)");
+    pRun->add_option("--progress-json", m_run.strProgressJson,
+                     "Append the progress as one JSON object per line here (pass, step, table, done, total, rate, "
+                     "eta_s, status), for monitoring tools");
     pRun->add_option("--log-level", m_run.nLogLevel, "Lowest level logged: 3 info, 4 warning, 5 error")
         ->check(CLI::IsMember({3, 4, 5}));
     pRun->add_option("--lock-timeout", m_run.strLockTimeout,

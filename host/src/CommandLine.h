@@ -26,6 +26,7 @@ struct SRunOptions {
     std::string strWorkdir;
     std::string strLibrary;  // empty: the plug-in beside the command
     std::string strLogFile;  // empty: stderr
+    std::string strProgressJson;  // empty: no JSON progress lines
     int nLogLevel = 3;
     std::string strLockTimeout;   // as typed, for messages
     long long nLockTimeoutMs = 0;  // 0: wait as long as it takes

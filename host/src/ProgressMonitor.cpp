@@ -1,6 +1,12 @@
 #include "ProgressMonitor.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "EscapedText.h"
 #include "HostConnections.h"
@@ -17,6 +23,33 @@ constexpr long long kWaitRepeatSeconds = 10;
 
 // LOCK ... NOWAIT on a table someone holds.
 const int kLockNotAvailable = db_layer::SqlStateToCode("55P03");
+
+// The rate is measured over the looks of this many seconds.
+constexpr double kRateWindowSeconds = 10.0;
+
+// What the walked tables hold, for the line.
+const char* NounOf(const std::string& strTable) {
+    if (strTable == "rt_data.visitor_record") return "visit records";
+    if (strTable == "visitor.visitor_appoint_record") return "appointments";
+    return nullptr;
+}
+
+std::string JsonString(const std::string& str) {
+    std::string strOut = "\"";
+    for (const char c : str) {
+        if (c == '"' || c == '\\') {
+            strOut += '\\';
+            strOut += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char sz[8];
+            std::snprintf(sz, sizeof(sz), "\\u%04x", c);
+            strOut += sz;
+        } else {
+            strOut += c;
+        }
+    }
+    return strOut + "\"";
+}
 
 long long NowSeconds() {
     return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now().time_since_epoch())
@@ -40,20 +73,66 @@ void CProgressMonitor::Watch(const std::string& strOption, const std::string& st
 
 void CProgressMonitor::Start() { m_thread = std::thread([this] { Loop(); }); }
 
+void CProgressMonitor::SetChainStart(int nStart) {
+    const std::vector<CStepTable::SChainStep> vecChain = CStepTable::Chain(nStart);
+    if (nStart >= 0 && !vecChain.empty()) m_strFirstStep = vecChain.front().strClass;
+}
+
+std::string CProgressMonitor::FirstStepOf(const std::string& strPass) const {
+    // Resetting keys and sequences walks no chain.
+    return strPass == "reset" ? std::string() : m_strFirstStep;
+}
+
+bool CProgressMonitor::WriteJsonTo(const std::string& strPath, std::string& strError) {
+    m_json.open(strPath, std::ios::out | std::ios::app);
+    if (m_json.is_open()) return true;
+    strError = std::strerror(errno);
+    return false;
+}
+
 void CProgressMonitor::BeginPass(const std::string& strPass) {
     m_router.ForgetPass();
+    {
+        std::lock_guard<std::mutex> out(m_outMutex);
+        m_last = SProgress();
+    }
     std::lock_guard<std::mutex> lock(m_mutex);
+    ++m_nPassSeq;
     m_strPass = strPass;
     m_nPassStart = NowSeconds();
     m_bWaitSeen = false;
     m_wake.notify_all();
 }
 
-void CProgressMonitor::EndPass() {
+void CProgressMonitor::EndPass(bool bOk) {
+    SProgress last;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
+        last.strPass = m_strPass;
+        last.strStep = FirstStepOf(last.strPass);
+        last.nElapsed = NowSeconds() - m_nPassStart;
         m_strPass.clear();
+        ++m_nPassSeq;
     }
+    {
+        std::lock_guard<std::mutex> out(m_outMutex);
+        if (!m_last.strPass.empty()) {
+            const long long nElapsed = last.nElapsed;
+            last = m_last;
+            last.nElapsed = nElapsed;
+        }
+    }
+    const std::string strClass = m_router.LastStepClass();
+    if (!strClass.empty() && strClass != last.strStep) {
+        // The pass moved on to a step the monitor had not seen: its position is not known.
+        last.strStep = strClass;
+        last.strTable = CStepTable::WalkedTable(strClass);
+        last.nDone = last.nTotal = -1;
+    }
+    last.strStatus = bOk ? "finished" : "failed";
+    if (bOk && last.nTotal >= 0) last.nDone = last.nTotal;
+    last.dRate = -1;
+    Emit(last, 0, true);
     m_router.ClearProgress();
 }
 
@@ -98,29 +177,58 @@ db_layer::CConnect* CProgressMonitor::ConnectionTo(const std::string& strConnInf
 }
 
 void CProgressMonitor::PollOnce() {
-    std::string strPass;
+    SProgress progress;
     long long nStart = 0;
+    long long nSeq = 0;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        strPass = m_strPass;
+        progress.strPass = m_strPass;
+        progress.strStep = FirstStepOf(progress.strPass);
         nStart = m_nPassStart;
+        nSeq = m_nPassSeq;
     }
-    if (strPass.empty()) return;
+    if (progress.strPass.empty()) return;
+    if (nSeq != m_nSampledSeq) {
+        m_nSampledSeq = nSeq;
+        m_dequeSamples.clear();
+        m_strRangeTable.clear();
+        m_nRangeHi = m_nRangeLo - 1;
+    }
 
-    PollLocks(strPass);
+    PollLocks(progress.strPass);
 
+    // The plug-in walks its chain in order: until it names a step, it is in the first.
     const std::string strClass = m_router.LastStepClass();
-    std::string strStepVer;
-    const std::string strLine = "visitor-upgrade: " + strPass + " " + std::to_string(NowSeconds() - nStart) +
-                                "s | step " + (strClass.empty() ? std::string("?") : strClass) +
-                                StatusText(strPass, strClass, strStepVer);
+    if (!strClass.empty()) progress.strStep = strClass;
+    progress.nElapsed = NowSeconds() - nStart;
+    progress.strStatus = "running";
+    ReadPosition(progress);
+    Emit(progress, nSeq, false);
+}
+
+void CProgressMonitor::Emit(const SProgress& progress, long long nSeq, bool bFinal) {
+    std::lock_guard<std::mutex> out(m_outMutex);
+    {
+        // A look that ended after its pass did must not follow the pass's last line.
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!bFinal && nSeq != m_nPassSeq) return;
+    }
+    m_last = progress;
+    if (m_json.is_open()) {
+        m_json << JsonOf(progress) << '\n';
+        m_json.flush();
+    }
+    if (bFinal) return;
+    const std::string strLine = LineOf(progress);
     if (m_router.IsTerminal()) {
         m_router.ShowProgress(strLine);
         return;
     }
-    const std::string strAnnounce = strPass + "|" + strClass + "|" + strStepVer;
-    if (strAnnounce != m_strLastAnnounced) {
+    const std::string strAnnounce = progress.strPass + "|" + progress.strStep;
+    const long long nNow = NowSeconds();
+    if (strAnnounce != m_strLastAnnounced || nNow - m_nLastPrinted >= kQuietSeconds) {
         m_strLastAnnounced = strAnnounce;
+        m_nLastPrinted = nNow;
         m_router.PrintLine(strLine);
     }
 }
@@ -154,50 +262,117 @@ void CProgressMonitor::PollLocks(const std::string& strPass) {
     }
 }
 
-std::string CProgressMonitor::StatusText(const std::string& strPass, const std::string& strClass,
-                                         std::string& strStepVer) {
-    const bool bThird = strPass == "records-incr" && !m_strThirdConnInfo.empty();
+void CProgressMonitor::ReadPosition(SProgress& progress) {
+    if (progress.strPass != "records" && progress.strPass != "records-incr") return;
+    progress.strTable = CStepTable::WalkedTable(progress.strStep);
+    if (progress.strTable.empty()) return;
+    const bool bThird = progress.strPass == "records-incr" && !m_strThirdConnInfo.empty();
     db_layer::CConnect* pConn = ConnectionTo(bThird ? m_strThirdConnInfo : m_strSecondConnInfo);
-    if (pConn == nullptr) return std::string();
-
-    SStatusRow row;
-    std::vector<SStatusRow> vecRows;
-    std::string strText;
-    std::string strError;
-    if (CStatusRows::Read(*pConn, m_strModule, vecRows, strError) && !vecRows.empty()) {
-        row = vecRows.back();
-        for (const SStatusRow& candidate : vecRows) {
-            if (candidate.strVersionNo == CStatusRows::kNarrowedVersionNo) row = candidate;
-        }
-        strStepVer = row.strStepVer;
-        strText += " | step_ver " + CEscapedText::Of(row.strStepVer) + " status " + CEscapedText::Of(row.strStatus);
+    if (pConn == nullptr) return;
+    if (progress.strTable != m_strRangeTable && ReadKeyRange(*pConn, progress.strTable)) {
+        m_strRangeTable = progress.strTable;
     }
+    if (progress.strTable != m_strRangeTable || m_nRangeHi < m_nRangeLo) return;
+    progress.nTotal = m_nRangeHi - m_nRangeLo + 1;
 
-    if (strPass != "records" && strPass != "records-incr") return strText;
-    // The visit record copy is the only migration that sets status 2 before any step is named.
-    const std::string strTable = CStepTable::WalkedTable(strClass.empty() && row.strStatus == "2" ? "CRawTo100"
-                                                                                                    : strClass);
-    if (strTable.empty()) return strText;
-    if (strTable != m_strRangeTable && ReadKeyRange(*pConn, strTable)) m_strRangeTable = strTable;
-    strText += " | " + strTable + " rate_progress " + CEscapedText::Of(row.strRateProgress);
-    if (strTable == m_strRangeTable && !m_strRange.empty()) strText += " of " + m_strRange;
-    return strText;
+    std::vector<SStatusRow> vecRows;
+    std::string strError;
+    if (!CStatusRows::Read(*pConn, m_strModule, vecRows, strError) || vecRows.empty()) return;
+    SStatusRow row = vecRows.back();
+    for (const SStatusRow& candidate : vecRows) {
+        if (candidate.strVersionNo == CStatusRows::kNarrowedVersionNo) row = candidate;
+    }
+    // rate_progress is the next key the walk starts at while schedule is 0; a
+    // later schedule (or a finished row) means the walk is through.
+    const long long nSchedule = std::atoll(row.strSchedule.c_str());
+    const long long nNext = std::atoll(row.strRateProgress.c_str());
+    if (row.strStatus == "1" || nSchedule > 0) {
+        progress.nDone = progress.nTotal;
+    } else {
+        progress.nDone = std::max(0LL, std::min(progress.nTotal, nNext - m_nRangeLo));
+    }
+    const double dNow = std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    m_dequeSamples.emplace_back(dNow, progress.nDone);
+    while (m_dequeSamples.size() > 2 && dNow - m_dequeSamples.front().first > kRateWindowSeconds) {
+        m_dequeSamples.pop_front();
+    }
+    const double dSpan = dNow - m_dequeSamples.front().first;
+    if (dSpan >= 1.0) progress.dRate = (progress.nDone - m_dequeSamples.front().second) / dSpan;
 }
 
 bool CProgressMonitor::ReadKeyRange(db_layer::CConnect& conn, const std::string& strTable) {
     // The table may be locked by the run or by others: take its read lock only
     // if that needs no waiting, and try again at the next look otherwise. Any
     // other failure (a statement timeout on a huge table) is not tried again.
-    m_strRange.clear();
+    m_nRangeHi = m_nRangeLo - 1;
     if (!conn.BeginTransaction()) return true;
     const bool bRead = conn.Execute("LOCK TABLE " + strTable + " IN ACCESS SHARE MODE NOWAIT;") &&
-                       conn.Query("SELECT min(id)::text AS lo, max(id)::text AS hi FROM " + strTable + ";") &&
+                       conn.Query("SELECT coalesce(min(id), 0)::text AS lo, coalesce(max(id), -1)::text AS hi FROM " +
+                                  strTable + ";") &&
                        !conn.IsEOF();
-    if (bRead) m_strRange = conn.GetString("lo") + ".." + conn.GetString("hi");
+    if (bRead) {
+        m_nRangeLo = std::atoll(conn.GetString("lo").c_str());
+        m_nRangeHi = std::atoll(conn.GetString("hi").c_str());
+    }
     std::string strIgnored;
     const bool bLocked = !bRead && conn.GetLastError(strIgnored) == kLockNotAvailable;
     if (!bRead || !conn.Commit()) conn.Rollback();
     return !bLocked;
+}
+
+std::string CProgressMonitor::Grouped(long long n) {
+    std::string strDigits = std::to_string(n < 0 ? -n : n);
+    for (int i = static_cast<int>(strDigits.size()) - 3; i > 0; i -= 3) strDigits.insert(static_cast<size_t>(i), ",");
+    return (n < 0 ? "-" : "") + strDigits;
+}
+
+std::string CProgressMonitor::DurationText(long long nSeconds) {
+    if (nSeconds < 60) return std::to_string(nSeconds) + " s";
+    if (nSeconds < 3600) return std::to_string(nSeconds / 60) + " min " + std::to_string(nSeconds % 60) + " s";
+    return std::to_string(nSeconds / 3600) + " h " + std::to_string(nSeconds % 3600 / 60) + " min";
+}
+
+namespace {
+
+// Seconds left at the measured rate; -1 when it cannot be told.
+long long EtaSeconds(const CProgressMonitor::SProgress& progress) {
+    if (progress.nDone < 0 || progress.nTotal < 0) return -1;
+    if (progress.nDone >= progress.nTotal) return 0;
+    if (progress.dRate <= 0) return -1;
+    return static_cast<long long>(std::ceil((progress.nTotal - progress.nDone) / progress.dRate));
+}
+
+}  // namespace
+
+std::string CProgressMonitor::LineOf(const SProgress& progress) {
+    std::string strLine = "visitor-upgrade: " + progress.strPass + " " + std::to_string(progress.nElapsed) + "s";
+    if (!progress.strStep.empty()) {
+        strLine += " | " + progress.strStep;
+        if (!progress.strTable.empty()) {
+            const char* szNoun = NounOf(progress.strTable);
+            strLine += " " + (szNoun != nullptr ? std::string(szNoun) : progress.strTable);
+        }
+    }
+    if (progress.nTotal < 0 || progress.nDone < 0) return strLine;
+    const long long nPercent = progress.nTotal == 0 ? 100 : progress.nDone * 100 / progress.nTotal;
+    strLine += " | " + std::to_string(nPercent) + "% " + Grouped(progress.nDone) + " of " + Grouped(progress.nTotal) +
+               " ids";
+    if (progress.dRate >= 0) strLine += " | " + Grouped(std::llround(progress.dRate)) + "/s";
+    const long long nEta = EtaSeconds(progress);
+    if (nEta >= 0) strLine += " | " + DurationText(nEta) + " left";
+    return strLine;
+}
+
+std::string CProgressMonitor::JsonOf(const SProgress& progress) {
+    const auto number = [](long long n) { return n < 0 ? std::string("null") : std::to_string(n); };
+    const long long nEta = EtaSeconds(progress);
+    return "{\"pass\":" + JsonString(progress.strPass) +
+           ",\"step\":" + (progress.strStep.empty() ? "null" : JsonString(progress.strStep)) +
+           ",\"table\":" + (progress.strTable.empty() ? "null" : JsonString(progress.strTable)) +
+           ",\"done\":" + number(progress.nDone) + ",\"total\":" + number(progress.nTotal) +
+           ",\"rate\":" + (progress.dRate < 0 ? "null" : number(std::llround(progress.dRate))) +
+           ",\"eta_s\":" + number(nEta) + ",\"elapsed_s\":" + std::to_string(progress.nElapsed) +
+           ",\"status\":" + JsonString(progress.strStatus) + "}";
 }
 
 }  // namespace VisitorUpgradeHost

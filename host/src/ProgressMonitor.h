@@ -1,14 +1,17 @@
 // The live progress of a run: a thread of the host (the plug-in starts none)
 // that looks every 0.5 s at the module's status row and at the lock waits of
 // the run's connections, on connections of its own, and shows the pass, the
-// step, rate_progress against the key range of the table being walked, and any
-// lock a statement of the run waits for (table, holder, how long). Its
+// step (the chain's first until the plug-in logs another), for a records pass
+// the share of the walked table's key range done, the rate and the time left,
+// and any lock a statement of the run waits for (table, holder, how long). Its
 // connections run with a short lock_timeout and read a walked table only
 // under LOCK ... NOWAIT, so the monitor itself never waits on a table lock.
 // Owns its thread and connections; Stop() (or the destructor) joins the thread
 // before the router goes away.
 #pragma once
 #include <condition_variable>
+#include <deque>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -36,9 +39,15 @@ public:
     // strConnInfo) for lock waits. Before Start.
     void Watch(const std::string& strOption, const std::string& strConnInfo, int nPid);
 
+    // The first step the passes take (an index into the step table); before Start.
+    void SetChainStart(int nStart);
+    // Appends one JSON object per look (and at each pass's end) to strPath; before Start.
+    bool WriteJsonTo(const std::string& strPath, std::string& strError);
+
     void Start();
     void BeginPass(const std::string& strPass);
-    void EndPass();
+    // bOk: whether the pass succeeded (the last JSON line's status).
+    void EndPass(bool bOk);
     void Stop();
 
     // The latest lock wait seen since BeginPass; false if none was seen.
@@ -46,6 +55,27 @@ public:
 
     // How often the monitor looks; a wait shorter than this may go unseen.
     static constexpr int kIntervalMs = 500;
+    // Off a terminal, a line at least this far apart unless the step changes.
+    static constexpr long long kQuietSeconds = 10;
+
+    // What one look found; the pure part of the display.
+    struct SProgress {
+        std::string strPass;
+        std::string strStep;   // "" when no step is known
+        std::string strTable;  // "" when the step walks none
+        long long nElapsed = 0;
+        long long nDone = -1;   // -1: unknown
+        long long nTotal = -1;  // -1: key range not read
+        double dRate = -1;      // ids per second; -1: not yet measurable
+        std::string strStatus;  // "running", "finished", "failed"
+    };
+    // "visitor-upgrade: records 12s | CRawTo100 visit records | 41% 4,100,205 of 10,000,000 ids | 15,230/s | 6 min 27 s left"
+    static std::string LineOf(const SProgress& progress);
+    static std::string JsonOf(const SProgress& progress);
+    // 4100205 -> "4,100,205"
+    static std::string Grouped(long long n);
+    // 387 -> "6 min 27 s"; 7300 -> "2 h 1 min"
+    static std::string DurationText(long long nSeconds);
 
 private:
     struct SWatched {
@@ -54,10 +84,15 @@ private:
         int nPid;
     };
 
+    // Under m_mutex.
+    std::string FirstStepOf(const std::string& strPass) const;
     void Loop();
     void PollOnce();
     void PollLocks(const std::string& strPass);
-    std::string StatusText(const std::string& strPass, const std::string& strClass, std::string& strStepVer);
+    // Fills the records position from the status row and the key range.
+    void ReadPosition(SProgress& progress);
+    // nSeq: the pass the look belongs to; bFinal: the pass's last line (JSON only).
+    void Emit(const SProgress& progress, long long nSeq, bool bFinal);
     db_layer::CConnect* ConnectionTo(const std::string& strConnInfo);
     // False when the table was locked and the read should be tried at the next look.
     bool ReadKeyRange(db_layer::CConnect& conn, const std::string& strTable);
@@ -73,15 +108,27 @@ private:
     bool m_bStop = false;
     std::string m_strPass;
     long long m_nPassStart = 0;
+    long long m_nPassSeq = 0;  // counts BeginPass and EndPass calls
+    std::string m_strFirstStep;
+
+    // Guards what the looks and EndPass both write; taken before m_mutex.
+    std::mutex m_outMutex;
+    std::ofstream m_json;
+    SProgress m_last;  // the latest look of the current pass
     bool m_bWaitSeen = false;
     SLockWait m_lastWait;
     std::thread m_thread;
 
     // Owned by the polling thread. A null connection: opening it failed once.
     std::map<std::string, std::unique_ptr<db_layer::CConnect>> m_mapConnections;
+    long long m_nSampledSeq = -1;
     std::string m_strLastAnnounced;
+    long long m_nLastPrinted = 0;
     std::string m_strRangeTable;
-    std::string m_strRange;
+    long long m_nRangeLo = 0;
+    long long m_nRangeHi = -1;  // below m_nRangeLo: an empty table or not read
+    // (seconds since the pass began, ids done) of the last looks, for the rate.
+    std::deque<std::pair<double, long long>> m_dequeSamples;
     std::string m_strLastWaitKey;
     long long m_nLastWaitShown = 0;
 };

@@ -129,6 +129,12 @@ int CUpgradeRun::Execute() {
     }
 
     const std::string strDb2 = opt.bHasDb2 ? opt.strDb2 : opt.strDb1;
+    // The progress file too, for the same reason.
+    CProgressMonitor monitor(router, kModuleIdentity, strDb2, opt.bHasDb3 ? opt.strDb3 : std::string());
+    if (!opt.strProgressJson.empty() && !monitor.WriteJsonTo(opt.strProgressJson, strError)) {
+        return Fail(2, "cannot open --progress-json " + opt.strProgressJson + ": " + strError);
+    }
+    monitor.SetChainStart(m_nChainStart);
     CHostConnections conns;
     if (!conns.Open(opt.strDb1, strDb2, opt.bHasDb3, opt.strDb3, strError) ||
         !conns.Prepare(opt.nLockTimeoutMs, strError)) {
@@ -183,7 +189,6 @@ int CUpgradeRun::Execute() {
     }
 
     router.Attach();
-    CProgressMonitor monitor(router, kModuleIdentity, strDb2, opt.bHasDb3 ? opt.strDb3 : std::string());
     monitor.Watch("--db1", opt.strDb1, conns.FirstPid());
     monitor.Watch("--db2", strDb2, conns.SecondPid());
     if (conns.Third() != nullptr) monitor.Watch("--db3", opt.strDb3, conns.ThirdPid());
@@ -212,7 +217,6 @@ int CUpgradeRun::Execute() {
         }
         const double dSeconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        monitor.EndPass();
         int nCode = 0;
         std::string strText;
         plugin.GetLastError(nCode, strText);
@@ -220,6 +224,7 @@ int CUpgradeRun::Execute() {
         // out on a lock left the pass incomplete. No earlier pass of this run
         // can have left that code: it would have ended the run.
         const bool bLockTimedOut = nCode == kLockTimeoutCode;
+        monitor.EndPass(bOk && !bLockTimedOut);
         if (!bOk || bLockTimedOut) {
             monitor.Stop();
             router.Detach();

@@ -263,7 +263,8 @@ missing_or_empty_script_exits_1_and_writes_nothing)
 lock_wait_shown_bounded_by_lock_timeout_and_resumed)
     db=e2e_lock_$$
     DBS+=("$db")
-    VSU_BIN=$BIN "$ROOT/fixtures/build-at" 0.0.0 --db "$db" --scale 300 >"$WORK/build.out" 2>&1 ||
+    scale=10000
+    VSU_BIN=$BIN "$ROOT/fixtures/build-at" 0.0.0 --db "$db" --scale $scale >"$WORK/build.out" 2>&1 ||
         { cat "$WORK/build.out"; fail "build-at 0.0.0"; }
     host run --from 0.0.0 --pass config --db1 "dbname=$db" --workdir "$ROOT/fixtures" --log-file "$WORK/upgrade.log"
     expect_rc 0 "config pass from 0.0.0"
@@ -278,7 +279,7 @@ lock_wait_shown_bounded_by_lock_timeout_and_resumed)
     [[ -n $holder ]] || fail "the holding session did not take its lock"
     started=$(date +%s%N)
     "$HOST" run --from 0.0.0 --pass records --db1 "dbname=$db" --workdir "$ROOT/fixtures" --lock-timeout 3s \
-        --log-file "$WORK/upgrade.log" >"$WORK/out" 2>"$WORK/err" &
+        --log-file "$WORK/upgrade.log" --progress-json "$WORK/progress.json" >"$WORK/out" 2>"$WORK/err" &
     run=$!
     waiting="" shown=""
     while kill -0 "$run" 2>/dev/null; do
@@ -299,14 +300,38 @@ lock_wait_shown_bounded_by_lock_timeout_and_resumed)
     ((ended - started >= 3000000000)) || fail "the pass gave up before the lock timeout"
     expect_err "^visitor-upgrade: pass records failed: --db[12] waited longer than --lock-timeout 3s for a lock on rt_data.visitor_record, $holder_text; rerun the pass once it is released \\(error [0-9]+: .*55P03\\)\\)$"
     [[ $(grep -c '^visitor-upgrade: pass ' "$WORK/err") -eq 1 ]] || fail "expected exactly one pass line"
-    # Released, the rerun copies every visit record exactly once.
+    # The step is named from the first look on, though the pass is stuck behind the lock.
+    expect_err '^visitor-upgrade: records [0-9]+s \| CRawTo100 visit records$'
+    # Released, the rerun copies every visit record exactly once, long enough to be watched.
     q "$db" "SELECT pg_terminate_backend($holder)" >/dev/null
     wait "$holder_client" 2>/dev/null
     host run --from 0.0.0 --pass records --db1 "dbname=$db" --workdir "$ROOT/fixtures" --lock-timeout 3s \
-        --log-file "$WORK/upgrade.log"
+        --log-file "$WORK/upgrade.log" --progress-json "$WORK/progress.json"
     expect_rc 0 "records pass after the lock was released"
-    [[ $(q "$db" "SELECT count(*) FROM visitor.visitor_record WHERE id < 2000000000") -eq 300 ]] ||
+    [[ $(q "$db" "SELECT count(*) FROM visitor.visitor_record WHERE id < 2000000000") -eq $scale ]] ||
         fail "the visit records were not copied exactly once"
+    expect_err '^visitor-upgrade: records [0-9]+s \| CRawTo100 visit records \| [0-9]+% [0-9,]+ of [0-9,]+ ids'
+    # Both runs appended to one file: the failed run ends "failed", the rerun "finished"; within
+    # a run the position in each walked table never goes back, and the walk of the visit records is measured.
+    python3 - "$WORK/progress.json" <<'PY' || fail "progress JSON: $(cat "$WORK/progress.json")"
+import json, sys
+lines = [json.loads(line) for line in open(sys.argv[1])]
+runs, run = [], []
+for p in lines:
+    assert set(p) >= {"pass", "step", "table", "done", "total", "rate", "eta_s", "status"}, p
+    assert p["pass"] == "records" and p["step"], p
+    run.append(p)
+    if p["status"] != "running":
+        runs.append(run)
+        run = []
+assert not run and [r[-1]["status"] for r in runs] == ["failed", "finished"], lines
+for r in runs:
+    for table in {p["table"] for p in r}:
+        done = [p["done"] for p in r if p["table"] == table and p["done"] is not None]
+        assert done == sorted(done), (table, done)
+walked = [p for p in runs[1] if p["table"] == "rt_data.visitor_record" and p["total"] is not None]
+assert walked and all(p["step"] == "CRawTo100" and p["total"] > 0 for p in walked), runs[1]
+PY
     ;;
 
 superuser_other_than_postgres_upgrades_and_no_password_reaches_the_server_log)
