@@ -9,9 +9,23 @@ const char* const kRecordTables[] = {"visitor.visitor_appoint_record", "visitor.
                                      "visitor.visitor_record"};
 
 // The fields the visit record copy writes, in its order.
-const char* const kCopiedVisitFields =
-    "object_guid, visitor_id, interviewee_id, visit_reason, visit_reason_detail, visitor_status, start_valid_time, "
-    "end_valid_time, create_time, update_time, start_time_differ, end_time_differ, temper, temper_status, is_deleted";
+const char* const kCopiedVisitFields[] = {
+    "object_guid",       "visitor_id",       "interviewee_id", "visit_reason",  "visit_reason_detail",
+    "visitor_status",    "start_valid_time", "end_valid_time", "create_time",   "update_time",
+    "start_time_differ", "end_time_differ",  "temper",         "temper_status", "is_deleted"};
+
+// The copied fields joined by strSeparator, each written as strPattern with "%f" for its name.
+std::string EachCopiedField(const std::string& strPattern, const std::string& strSeparator) {
+    std::string strList;
+    for (const char* szField : kCopiedVisitFields) {
+        std::string strOne = strPattern;
+        for (size_t nAt = strOne.find("%f"); nAt != std::string::npos; nAt = strOne.find("%f", nAt)) {
+            strOne.replace(nAt, 2, szField);
+        }
+        strList += (strList.empty() ? "" : strSeparator) + strOne;
+    }
+    return strList;
+}
 
 // A stored text as a key shows it: quoted, or NULL.
 std::string Shown(const std::string& strColumn) { return "coalesce(quote_literal(" + strColumn + "), 'NULL')"; }
@@ -38,7 +52,7 @@ std::string RecordTablesAsRegclass() {
 }
 
 std::vector<SVerifyCheck> MakeChecks() {
-    const std::string strFields = kCopiedVisitFields;
+    const std::string strFields = EachCopiedField("%f", ", ");
     std::vector<SVerifyCheck> vecChecks;
 
     vecChecks.push_back(
@@ -51,35 +65,49 @@ std::vector<SVerifyCheck> MakeChecks() {
              "UNION ALL SELECT 0, 'no status row of visitor.s' WHERE NOT EXISTS (SELECT 1 FROM "
              "platform.module_version_status WHERE module_identity = 'visitor.s')"});
 
-    // Source and copies counted per tuple of all copied fields in one aggregation: a tuple
-    // whose counts differ was lost, doubled or changed. GROUP BY takes NULLs as equal, so
-    // records without or with a repeated object_guid are compared by all their fields.
+    // First one hash join of source and copies on all copied fields: when no source record is
+    // left unmatched, the pairs number the source records and the copies matched number them
+    // too, then every source record has exactly one equal copy and no other source record
+    // shares it. Only when that proof fails (a fault, or source records equal in every field)
+    // the exact form runs: source and copies counted per tuple of all copied fields in one
+    // aggregation, a tuple whose counts differ was lost, doubled or changed. GROUP BY takes
+    // NULLs as equal, so records without or with a repeated object_guid are compared by all
+    // their fields; the join's "=" never matches a NULL, which only sends it to the exact form.
+    const std::string strEveryCopyOnce =
+        "SELECT count(*) FILTER (WHERE c.copy IS NULL) = 0 AND count(*) FILTER (WHERE s.source AND c.copy) = "
+        "ns.sources AND count(*) FILTER (WHERE s.source IS NULL) = nc.copies - ns.sources FROM (SELECT true AS "
+        "source, " +
+        strFields + " FROM rt_data.visitor_record) s FULL JOIN (SELECT true AS copy, " + strFields +
+        " FROM visitor.visitor_record) c ON " + EachCopiedField("c.%f = s.%f", " AND ") +
+        " CROSS JOIN (SELECT count(*) AS sources FROM rt_data.visitor_record) ns CROSS JOIN (SELECT count(*) AS "
+        "copies FROM visitor.visitor_record) nc GROUP BY ns.sources, nc.copies";
     vecChecks.push_back(
         {"visit_records", EVerifyDatabase::kModule,
          "every source visit record is in visitor.visitor_record exactly once with equal values",
          "SELECT to_regclass('rt_data.visitor_record') IS NOT NULL AS applies",
-         "rt_data.visitor_record does not exist: no source to compare",
-         "SELECT count(*) FROM rt_data.visitor_record",
+         "rt_data.visitor_record does not exist: no source to compare", "SELECT count(*) FROM rt_data.visitor_record",
          "SELECT min(id) AS o, format('object_guid %s (source id %s): %s in the source, %s with equal values in "
          "visitor.visitor_record', " +
              Shown("object_guid") +
              ", min(id), sum(source), sum(copy)) AS k FROM (SELECT id, 1 AS source, 0 AS copy, " + strFields +
              " FROM rt_data.visitor_record UNION ALL SELECT NULL, 0, 1, " + strFields +
-             " FROM visitor.visitor_record) u GROUP BY " + strFields +
+             " FROM visitor.visitor_record) u WHERE (" + strEveryCopyOnce + ") IS NOT TRUE GROUP BY " + strFields +
              " HAVING sum(source) > 0 AND sum(source) <> sum(copy)"});
 
     // Appointments and processes meet through the flow number: appoint_approval_flow_id = process_num.
     // Process type 4 is the visitor appointment's; other modules' processes are not looked at.
-    vecChecks.push_back(
-        {"appointment_processes", EVerifyDatabase::kModule,
-         "every appointment has exactly one approval process numbered with its flow number", "", "",
-         "SELECT count(*) FROM visitor.visitor_appoint_record",
-         "SELECT a.id AS o, format('appointment id %s, flow number %s: %s approval processes', a.id, " +
-             Shown("a.appoint_approval_flow_id") +
-             ", coalesce(p.n, 0)) AS k FROM visitor.visitor_appoint_record a LEFT JOIN (SELECT process_num, "
-             "count(*) AS n FROM officeworkflow.approve_process WHERE process_type = 4 GROUP BY process_num) p "
-             "ON p.process_num = a.appoint_approval_flow_id "
-             "WHERE coalesce(a.appoint_approval_flow_id, '') = '' OR coalesce(p.n, 0) <> 1"});
+    const std::string strProcessesPerNumber =
+        "(SELECT process_num AS f, count(*) AS n FROM officeworkflow.approve_process WHERE process_type = 4 "
+        "GROUP BY 1)";
+    vecChecks.push_back({"appointment_processes", EVerifyDatabase::kModule,
+                         "every appointment has exactly one approval process numbered with its flow number", "", "",
+                         "SELECT count(*) FROM visitor.visitor_appoint_record",
+                         "SELECT a.id AS o, format('appointment id %s, flow number %s: %s approval processes', a.id, " +
+                             Shown("a.appoint_approval_flow_id") +
+                             ", coalesce(p.n, 0)) AS k FROM visitor.visitor_appoint_record a LEFT JOIN " +
+                             strProcessesPerNumber +
+                             " p ON p.f = a.appoint_approval_flow_id "
+                             "WHERE coalesce(a.appoint_approval_flow_id, '') = '' OR coalesce(p.n, 0) <> 1"});
 
     // The conversion takes the live review records of status 0, 2 and 3.
     vecChecks.push_back(
@@ -87,17 +115,16 @@ std::vector<SVerifyCheck> MakeChecks() {
          "every review record the conversion takes has exactly one appointment and one approval process", "", "",
          "SELECT count(*) FROM visitor.visitor_appoint_reveiw_record WHERE is_deleted = 0 AND "
          "appoint_review_status IN (0, 2, 3)",
-         "WITH r AS (SELECT id, appoint_approval_flow_id AS f FROM visitor.visitor_appoint_reveiw_record "
-         "WHERE is_deleted = 0 AND appoint_review_status IN (0, 2, 3)), "
-         "a AS (SELECT appoint_approval_flow_id AS f, count(*) AS n FROM visitor.visitor_appoint_record "
-         "WHERE appoint_approval_flow_id IN (SELECT f FROM r) GROUP BY 1), "
-         "p AS (SELECT process_num AS f, count(*) AS n FROM officeworkflow.approve_process "
-         "WHERE process_type = 4 AND process_num IN (SELECT f FROM r) GROUP BY 1) "
          "SELECT r.id::bigint AS o, format('review record id %s, flow number %s: %s appointments, %s approval "
          "processes', r.id, " +
-             Shown("r.f") +
-             ", coalesce(a.n, 0), coalesce(p.n, 0)) AS k FROM r LEFT JOIN a ON a.f = r.f LEFT JOIN p ON p.f = r.f "
-             "WHERE coalesce(r.f, '') = '' OR coalesce(a.n, 0) <> 1 OR coalesce(p.n, 0) <> 1"});
+             Shown("r.appoint_approval_flow_id") +
+             ", coalesce(a.n, 0), coalesce(p.n, 0)) AS k FROM visitor.visitor_appoint_reveiw_record r "
+             "LEFT JOIN (SELECT appoint_approval_flow_id AS f, count(*) AS n FROM visitor.visitor_appoint_record "
+             "GROUP BY 1) a ON a.f = r.appoint_approval_flow_id LEFT JOIN " +
+             strProcessesPerNumber +
+             " p ON p.f = r.appoint_approval_flow_id WHERE r.is_deleted = 0 AND r.appoint_review_status IN (0, 2, 3) "
+             "AND "
+             "(coalesce(r.appoint_approval_flow_id, '') = '' OR coalesce(a.n, 0) <> 1 OR coalesce(p.n, 0) <> 1)"});
 
     vecChecks.push_back(
         {"processes_with_appointment", EVerifyDatabase::kModule,
