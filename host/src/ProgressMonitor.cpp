@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -23,33 +21,6 @@ constexpr long long kWaitRepeatSeconds = 10;
 
 // LOCK ... NOWAIT on a table someone holds.
 const int kLockNotAvailable = db_layer::SqlStateToCode("55P03");
-
-// The rate is measured over the looks of this many seconds.
-constexpr double kRateWindowSeconds = 10.0;
-
-// What the walked tables hold, for the line.
-const char* NounOf(const std::string& strTable) {
-    if (strTable == "rt_data.visitor_record") return "visit records";
-    if (strTable == "visitor.visitor_appoint_record") return "appointments";
-    return nullptr;
-}
-
-std::string JsonString(const std::string& str) {
-    std::string strOut = "\"";
-    for (const char c : str) {
-        if (c == '"' || c == '\\') {
-            strOut += '\\';
-            strOut += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char sz[8];
-            std::snprintf(sz, sizeof(sz), "\\u%04x", c);
-            strOut += sz;
-        } else {
-            strOut += c;
-        }
-    }
-    return strOut + "\"";
-}
 
 long long NowSeconds() {
     return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now().time_since_epoch())
@@ -190,7 +161,7 @@ void CProgressMonitor::PollOnce() {
     if (progress.strPass.empty()) return;
     if (nSeq != m_nSampledSeq) {
         m_nSampledSeq = nSeq;
-        m_dequeSamples.clear();
+        m_line.ClearRate();
         m_strRangeTable.clear();
         m_nRangeHi = m_nRangeLo - 1;
     }
@@ -215,22 +186,16 @@ void CProgressMonitor::Emit(const SProgress& progress, long long nSeq, bool bFin
     }
     m_last = progress;
     if (m_json.is_open()) {
-        m_json << JsonOf(progress) << '\n';
+        m_json << CProgressLine::JsonOf(progress) << '\n';
         m_json.flush();
     }
     if (bFinal) return;
-    const std::string strLine = LineOf(progress);
+    const std::string strLine = CProgressLine::LineOf(progress);
     if (m_router.IsTerminal()) {
         m_router.ShowProgress(strLine);
         return;
     }
-    const std::string strAnnounce = progress.strPass + "|" + progress.strStep;
-    const long long nNow = NowSeconds();
-    if (strAnnounce != m_strLastAnnounced || nNow - m_nLastPrinted >= kQuietSeconds) {
-        m_strLastAnnounced = strAnnounce;
-        m_nLastPrinted = nNow;
-        m_router.PrintLine(strLine);
-    }
+    if (m_line.PrintsOffTerminal(progress.strPass, progress.strStep, NowSeconds())) m_router.PrintLine(strLine);
 }
 
 void CProgressMonitor::PollLocks(const std::string& strPass) {
@@ -292,12 +257,7 @@ void CProgressMonitor::ReadPosition(SProgress& progress) {
         progress.nDone = std::max(0LL, std::min(progress.nTotal, nNext - m_nRangeLo));
     }
     const double dNow = std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-    m_dequeSamples.emplace_back(dNow, progress.nDone);
-    while (m_dequeSamples.size() > 2 && dNow - m_dequeSamples.front().first > kRateWindowSeconds) {
-        m_dequeSamples.pop_front();
-    }
-    const double dSpan = dNow - m_dequeSamples.front().first;
-    if (dSpan >= 1.0) progress.dRate = (progress.nDone - m_dequeSamples.front().second) / dSpan;
+    m_line.Measure(dNow, progress);
 }
 
 bool CProgressMonitor::ReadKeyRange(db_layer::CConnect& conn, const std::string& strTable) {
@@ -318,61 +278,6 @@ bool CProgressMonitor::ReadKeyRange(db_layer::CConnect& conn, const std::string&
     const bool bLocked = !bRead && conn.GetLastError(strIgnored) == kLockNotAvailable;
     if (!bRead || !conn.Commit()) conn.Rollback();
     return !bLocked;
-}
-
-std::string CProgressMonitor::Grouped(long long n) {
-    std::string strDigits = std::to_string(n < 0 ? -n : n);
-    for (int i = static_cast<int>(strDigits.size()) - 3; i > 0; i -= 3) strDigits.insert(static_cast<size_t>(i), ",");
-    return (n < 0 ? "-" : "") + strDigits;
-}
-
-std::string CProgressMonitor::DurationText(long long nSeconds) {
-    if (nSeconds < 60) return std::to_string(nSeconds) + " s";
-    if (nSeconds < 3600) return std::to_string(nSeconds / 60) + " min " + std::to_string(nSeconds % 60) + " s";
-    return std::to_string(nSeconds / 3600) + " h " + std::to_string(nSeconds % 3600 / 60) + " min";
-}
-
-namespace {
-
-// Seconds left at the measured rate; -1 when it cannot be told.
-long long EtaSeconds(const CProgressMonitor::SProgress& progress) {
-    if (progress.nDone < 0 || progress.nTotal < 0) return -1;
-    if (progress.nDone >= progress.nTotal) return 0;
-    if (progress.dRate <= 0) return -1;
-    return static_cast<long long>(std::ceil((progress.nTotal - progress.nDone) / progress.dRate));
-}
-
-}  // namespace
-
-std::string CProgressMonitor::LineOf(const SProgress& progress) {
-    std::string strLine = "visitor-upgrade: " + progress.strPass + " " + std::to_string(progress.nElapsed) + "s";
-    if (!progress.strStep.empty()) {
-        strLine += " | " + progress.strStep;
-        if (!progress.strTable.empty()) {
-            const char* szNoun = NounOf(progress.strTable);
-            strLine += " " + (szNoun != nullptr ? std::string(szNoun) : progress.strTable);
-        }
-    }
-    if (progress.nTotal < 0 || progress.nDone < 0) return strLine;
-    const long long nPercent = progress.nTotal == 0 ? 100 : progress.nDone * 100 / progress.nTotal;
-    strLine += " | " + std::to_string(nPercent) + "% " + Grouped(progress.nDone) + " of " + Grouped(progress.nTotal) +
-               " ids";
-    if (progress.dRate >= 0) strLine += " | " + Grouped(std::llround(progress.dRate)) + "/s";
-    const long long nEta = EtaSeconds(progress);
-    if (nEta >= 0) strLine += " | " + DurationText(nEta) + " left";
-    return strLine;
-}
-
-std::string CProgressMonitor::JsonOf(const SProgress& progress) {
-    const auto number = [](long long n) { return n < 0 ? std::string("null") : std::to_string(n); };
-    const long long nEta = EtaSeconds(progress);
-    return "{\"pass\":" + JsonString(progress.strPass) +
-           ",\"step\":" + (progress.strStep.empty() ? "null" : JsonString(progress.strStep)) +
-           ",\"table\":" + (progress.strTable.empty() ? "null" : JsonString(progress.strTable)) +
-           ",\"done\":" + number(progress.nDone) + ",\"total\":" + number(progress.nTotal) +
-           ",\"rate\":" + (progress.dRate < 0 ? "null" : number(std::llround(progress.dRate))) +
-           ",\"eta_s\":" + number(nEta) + ",\"elapsed_s\":" + std::to_string(progress.nElapsed) +
-           ",\"status\":" + JsonString(progress.strStatus) + "}";
 }
 
 }  // namespace VisitorUpgradeHost

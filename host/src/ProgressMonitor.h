@@ -10,7 +10,6 @@
 // before the router goes away.
 #pragma once
 #include <condition_variable>
-#include <deque>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -21,6 +20,7 @@
 
 #include "LockWatch.h"
 #include "LogRouter.h"
+#include "ProgressLine.h"
 #include "db_layer/CConnect.h"
 
 namespace VisitorUpgradeHost {
@@ -55,27 +55,6 @@ public:
 
     // How often the monitor looks; a wait shorter than this may go unseen.
     static constexpr int kIntervalMs = 500;
-    // Off a terminal, a line at least this far apart unless the step changes.
-    static constexpr long long kQuietSeconds = 10;
-
-    // What one look found; the pure part of the display.
-    struct SProgress {
-        std::string strPass;
-        std::string strStep;   // "" when no step is known
-        std::string strTable;  // "" when the step walks none
-        long long nElapsed = 0;
-        long long nDone = -1;   // -1: unknown
-        long long nTotal = -1;  // -1: key range not read
-        double dRate = -1;      // ids per second; -1: not yet measurable
-        std::string strStatus;  // "running", "finished", "failed"
-    };
-    // "visitor-upgrade: records 12s | CRawTo100 visit records | 41% 4,100,205 of 10,000,000 ids | 15,230/s | 6 min 27 s left"
-    static std::string LineOf(const SProgress& progress);
-    static std::string JsonOf(const SProgress& progress);
-    // 4100205 -> "4,100,205"
-    static std::string Grouped(long long n);
-    // 387 -> "6 min 27 s"; 7300 -> "2 h 1 min"
-    static std::string DurationText(long long nSeconds);
 
 private:
     struct SWatched {
@@ -122,13 +101,12 @@ private:
     // Owned by the polling thread. A null connection: opening it failed once.
     std::map<std::string, std::unique_ptr<db_layer::CConnect>> m_mapConnections;
     long long m_nSampledSeq = -1;
-    std::string m_strLastAnnounced;
-    long long m_nLastPrinted = 0;
     std::string m_strRangeTable;
     long long m_nRangeLo = 0;
     long long m_nRangeHi = -1;  // below m_nRangeLo: an empty table or not read
-    // (seconds since the pass began, ids done) of the last looks, for the rate.
-    std::deque<std::pair<double, long long>> m_dequeSamples;
+    // The rate over the last looks (polling thread) and when a line is printed
+    // off a terminal (under m_outMutex).
+    CProgressLine m_line;
     std::string m_strLastWaitKey;
     long long m_nLastWaitShown = 0;
 };
