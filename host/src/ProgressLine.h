@@ -42,8 +42,8 @@ public:
     // Takes in a look at dNow seconds whose nDone (of the step's table) was
     // just read, and sets its rate: the ids per second over the looks of the
     // last kRateWindowSeconds at that walk, -1 before they span one second. A
-    // walk does not go back: a resumed walk's start marker stores its start as
-    // 0 until its first range is committed, so a lower done keeps the higher.
+    // walk does not go back: a look that read less than the one before (a
+    // status row written anew) keeps the higher done.
     void Measure(double dNow, SProgress& progress);
     // Off a terminal: whether the line of a look at nNow seconds is printed.
     bool PrintsOffTerminal(const std::string& strPass, const std::string& strStep, long long nNow);

@@ -248,11 +248,17 @@ void CProgressMonitor::ReadPosition(SProgress& progress) {
         if (candidate.strVersionNo == CStatusRows::kNarrowedVersionNo) row = candidate;
     }
     // rate_progress is the next key the walk starts at while schedule is 0; a
-    // later schedule (or a finished row) means the walk is through.
+    // later schedule (or a finished row) means the walk is through. The start
+    // marker stores 0 until the run's first range is committed, also when the
+    // walk resumes far beyond its start: shown as the start, but no position
+    // for the rate, which would leap from 0 to where the walk resumed.
     const long long nSchedule = std::atoll(row.strSchedule.c_str());
     const long long nNext = std::atoll(row.strRateProgress.c_str());
     if (row.strStatus == "1" || nSchedule > 0) {
         progress.nDone = progress.nTotal;
+    } else if (nNext == 0) {
+        progress.nDone = 0;
+        return;
     } else {
         progress.nDone = std::max(0LL, std::min(progress.nTotal, nNext - m_nRangeLo));
     }

@@ -64,7 +64,7 @@ TEST(ProgressLine, RateIsOverTheLastTenSecondsOfOneWalkThatNeverGoesBack) {
     for (double d = 1.5; d <= 10; d += 0.5) look(d, static_cast<long long>(d * 1000));
     for (double d = 10.5; d < 20; d += 0.5) look(d, 10000 + static_cast<long long>((d - 10) * 100));
     EXPECT_EQ(look(20, 11000), std::make_pair(11000LL, 100.0));  // 1,000/s before 10 s no longer counts
-    // A resumed walk's start marker stores 0 until its first range is committed.
+    // A look that read less than the one before.
     EXPECT_EQ(look(20.5, 0), std::make_pair(11000LL, 95.0));
     EXPECT_EQ(look(21, 11100), std::make_pair(11100LL, 100.0));
     // The next step walks its own table from its start.

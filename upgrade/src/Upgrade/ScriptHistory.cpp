@@ -47,6 +47,9 @@ bool CScriptHistory::Run(int& nErrorCode, std::string& strErrorInfo, const SScri
         return false;
     }
     // The script's error stays in the caller's fields whatever the record gives.
+    // No autonomous transactions: a failure row written inside the caller's
+    // transaction would die with the rollback that follows every failed script,
+    // so the transaction is ended here and the caller's bracket gets an empty one.
     const bool bRecorded = (nInTransaction == 0 || pConn->Rollback()) && Record(origin, kFailed, pConn);
     if (nInTransaction != 0) pConn->BeginTransaction();
     if (!bRecorded) {
