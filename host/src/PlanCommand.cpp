@@ -1,12 +1,12 @@
 #include "PlanCommand.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
 
 #include "EscapedText.h"
 #include "HostConnections.h"
+#include "JsonText.h"
 #include "OneLine.h"
 #include "PlanScriptHistory.h"
 #include "ScriptCheck.h"
@@ -23,23 +23,6 @@ const char* const kModuleDatabaseQuery =
     "(to_regnamespace('visitor') IS NOT NULL)::int AS visitor_schema;";
 
 bool IsIncremental(const std::string& strPass) { return strPass == "config-incr" || strPass == "records-incr"; }
-
-std::string Json(const std::string& strText) {
-    std::string strOut = "\"";
-    for (const unsigned char c : strText) {
-        if (c == '"' || c == '\\') {
-            strOut += '\\';
-            strOut += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char szEscape[8];
-            std::snprintf(szEscape, sizeof(szEscape), "\\u%04x", c);
-            strOut += szEscape;
-        } else {
-            strOut += static_cast<char>(c);
-        }
-    }
-    return strOut + "\"";
-}
 
 // One text value of a query's first row; false with the server's reason.
 bool QueryValue(db_layer::CConnect& conn, const std::string& strSql, const char* szColumn, std::string& strValue,
@@ -231,35 +214,39 @@ void CPlanCommand::PrintText() const {
 }
 
 void CPlanCommand::PrintJson() const {
-    std::string strOut = "{\"installed\":" + (m_strInstalled.empty() ? std::string("null") : Json(m_strInstalled)) +
-                         ",\"installed_from\":" + Json(m_strInstalledFrom) +
-                         ",\"target\":" + Json(CStepTable::LastVersion()) +
-                         ",\"runnable\":" + (m_vecProblems.empty() ? "true" : "false") + ",\"steps\":[";
+    std::string strOut =
+        "{\"installed\":" + (m_strInstalled.empty() ? std::string("null") : CJsonText::Quoted(m_strInstalled)) +
+        ",\"installed_from\":" + CJsonText::Quoted(m_strInstalledFrom) +
+        ",\"target\":" + CJsonText::Quoted(CStepTable::LastVersion()) +
+        ",\"runnable\":" + (m_vecProblems.empty() ? "true" : "false") + ",\"steps\":[";
     for (size_t i = 0; i < m_vecSteps.size(); ++i) {
         const SStepLine& step = m_vecSteps[i];
-        strOut += std::string(i > 0 ? "," : "") + "{\"from\":" + Json(step.strFrom) + ",\"to\":" + Json(step.strTo) +
-                  ",\"class\":" + Json(step.strClass) + ",\"passes\":[";
-        for (size_t j = 0; j < step.vecPasses.size(); ++j) strOut += (j > 0 ? "," : "") + Json(step.vecPasses[j]);
+        strOut += std::string(i > 0 ? "," : "") + "{\"from\":" + CJsonText::Quoted(step.strFrom) +
+                  ",\"to\":" + CJsonText::Quoted(step.strTo) + ",\"class\":" + CJsonText::Quoted(step.strClass) +
+                  ",\"passes\":[";
+        for (size_t j = 0; j < step.vecPasses.size(); ++j)
+            strOut += (j > 0 ? "," : "") + CJsonText::Quoted(step.vecPasses[j]);
         strOut += "],\"scripts\":[";
         for (size_t j = 0; j < step.vecScripts.size(); ++j) {
             const SScriptLine& script = step.vecScripts[j];
             const bool bMissing = script.strSha256.empty();
-            strOut += std::string(j > 0 ? "," : "") + "{\"pass\":" + Json(script.strPass) +
-                      ",\"path\":" + Json(script.strPath) +
+            strOut += std::string(j > 0 ? "," : "") + "{\"pass\":" + CJsonText::Quoted(script.strPass) +
+                      ",\"path\":" + CJsonText::Quoted(script.strPath) +
                       ",\"size\":" + (bMissing ? "null" : std::to_string(script.nSize)) +
-                      ",\"sha256\":" + (bMissing ? "null" : Json(script.strSha256)) +
-                      ",\"history\":" + Json(script.strHistory) + "}";
+                      ",\"sha256\":" + (bMissing ? "null" : CJsonText::Quoted(script.strSha256)) +
+                      ",\"history\":" + CJsonText::Quoted(script.strHistory) + "}";
         }
         strOut += "]";
         if (!step.strTable.empty()) {
-            strOut += ",\"records\":{\"table\":" + Json(step.strTable) +
+            strOut += ",\"records\":{\"table\":" + CJsonText::Quoted(step.strTable) +
                       ",\"rows\":" + (step.nRows < 0 ? "null" : std::to_string(step.nRows)) +
-                      ",\"resume\":" + (step.strResume.empty() ? "null" : Json(step.strResume)) + "}";
+                      ",\"resume\":" + (step.strResume.empty() ? "null" : CJsonText::Quoted(step.strResume)) + "}";
         }
         strOut += "}";
     }
     strOut += "],\"problems\":[";
-    for (size_t i = 0; i < m_vecProblems.size(); ++i) strOut += (i > 0 ? "," : "") + Json(m_vecProblems[i]);
+    for (size_t i = 0; i < m_vecProblems.size(); ++i)
+        strOut += (i > 0 ? "," : "") + CJsonText::Quoted(m_vecProblems[i]);
     std::cout << strOut << "]}" << std::endl;
 }
 

@@ -2,7 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
+
+#include "JsonText.h"
 
 namespace VisitorUpgradeHost {
 
@@ -13,23 +14,6 @@ const char* NounOf(const std::string& strTable) {
     if (strTable == "rt_data.visitor_record") return "visit records";
     if (strTable == "visitor.visitor_appoint_record") return "appointments";
     return nullptr;
-}
-
-std::string JsonString(const std::string& str) {
-    std::string strOut = "\"";
-    for (const char c : str) {
-        if (c == '"' || c == '\\') {
-            strOut += '\\';
-            strOut += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char sz[8];
-            std::snprintf(sz, sizeof(sz), "\\u%04x", c);
-            strOut += sz;
-        } else {
-            strOut += c;
-        }
-    }
-    return strOut + "\"";
 }
 
 // Seconds left at the measured rate; -1 when it cannot be told.
@@ -77,13 +61,13 @@ std::string CProgressLine::LineOf(const SProgress& progress) {
 std::string CProgressLine::JsonOf(const SProgress& progress) {
     const auto number = [](long long n) { return n < 0 ? std::string("null") : std::to_string(n); };
     const long long nEta = EtaSeconds(progress);
-    return "{\"pass\":" + JsonString(progress.strPass) +
-           ",\"step\":" + (progress.strStep.empty() ? "null" : JsonString(progress.strStep)) +
-           ",\"table\":" + (progress.strTable.empty() ? "null" : JsonString(progress.strTable)) +
+    return "{\"pass\":" + CJsonText::Quoted(progress.strPass) +
+           ",\"step\":" + (progress.strStep.empty() ? "null" : CJsonText::Quoted(progress.strStep)) +
+           ",\"table\":" + (progress.strTable.empty() ? "null" : CJsonText::Quoted(progress.strTable)) +
            ",\"done\":" + number(progress.nDone) + ",\"total\":" + number(progress.nTotal) +
            ",\"rate\":" + (progress.dRate < 0 ? "null" : number(std::llround(progress.dRate))) +
            ",\"eta_s\":" + number(nEta) + ",\"elapsed_s\":" + std::to_string(progress.nElapsed) +
-           ",\"status\":" + JsonString(progress.strStatus) + "}";
+           ",\"status\":" + CJsonText::Quoted(progress.strStatus) + "}";
 }
 
 void CProgressLine::ClearRate() { m_dequeSamples.clear(); }

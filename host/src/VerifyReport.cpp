@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "JsonText.h"
+
 namespace VisitorUpgradeHost {
 
 namespace {
@@ -34,23 +36,6 @@ std::string OnOneLine(const std::string& strText) {
         }
     }
     return strOut;
-}
-
-std::string JsonString(const std::string& strText) {
-    std::string strOut = "\"";
-    for (unsigned char c : strText) {
-        if (c == '"' || c == '\\') {
-            strOut += '\\';
-            strOut += static_cast<char>(c);
-        } else if (c < 0x20 || c == 0x7f) {
-            char szHex[8];
-            std::snprintf(szHex, sizeof szHex, "\\u%04x", c);
-            strOut += szHex;
-        } else {
-            strOut += static_cast<char>(c);
-        }
-    }
-    return strOut + "\"";
 }
 
 // A count from the server is decimal digits; anything else (a check that did not run) is null.
@@ -97,19 +82,19 @@ void CVerifyReport::PrintText(std::ostream& out) const {
 }
 
 void CVerifyReport::PrintJson(std::ostream& out) const {
-    out << "{\"result\":" << JsonString(AllHold() ? "PASS" : "FAIL") << ",\"checks\":[";
+    out << "{\"result\":" << CJsonText::Quoted(AllHold() ? "PASS" : "FAIL") << ",\"checks\":[";
     for (size_t i = 0; i < m_vecResults.size(); ++i) {
         const SVerifyResult& result = m_vecResults[i];
-        out << (i == 0 ? "" : ",") << "\n {\"name\":" << JsonString(result.strName)
-            << ",\"database\":" << JsonString(result.strDatabase) << ",\"result\":"
-            << JsonString(OutcomeName(result.eOutcome)) << ",\"what\":" << JsonString(result.strWhat)
-            << ",\"checked\":" << JsonCount(result.strChecked) << ",\"offending\":" << JsonCount(result.strOffending)
-            << ",\"keys\":[";
+        out << (i == 0 ? "" : ",") << "\n {\"name\":" << CJsonText::Quoted(result.strName)
+            << ",\"database\":" << CJsonText::Quoted(result.strDatabase)
+            << ",\"result\":" << CJsonText::Quoted(OutcomeName(result.eOutcome))
+            << ",\"what\":" << CJsonText::Quoted(result.strWhat) << ",\"checked\":" << JsonCount(result.strChecked)
+            << ",\"offending\":" << JsonCount(result.strOffending) << ",\"keys\":[";
         for (size_t k = 0; k < result.vecKeys.size(); ++k) {
-            out << (k == 0 ? "" : ",") << JsonString(result.vecKeys[k]);
+            out << (k == 0 ? "" : ",") << CJsonText::Quoted(result.vecKeys[k]);
         }
         out << "]";
-        if (!result.strReason.empty()) out << ",\"reason\":" << JsonString(result.strReason);
+        if (!result.strReason.empty()) out << ",\"reason\":" << CJsonText::Quoted(result.strReason);
         out << "}";
     }
     out << "\n]}\n";
