@@ -32,8 +32,8 @@ done
 LOG=$WORK/pg/postgres.log
 [[ -s $LOG ]] || LOG=$PGTMP_DIR/postgres.log
 
-# One verify run of the command in BIN_DIR: prints its seconds; the checks' durations go to $WORK/checks.
-verify_once() { # BIN_DIR DB
+# One verify run of the command in BIN_DIR: prints its seconds; the checks' durations go to $WORK/checks.LABEL.
+verify_once() { # BIN_DIR DB LABEL
     local from started ended rc=0
     from=$(($(wc -l <"$LOG") + 1))
     started=$(date +%s%N)
@@ -41,7 +41,7 @@ verify_once() { # BIN_DIR DB
     ended=$(date +%s%N)
     ((rc <= 1)) || { cat "$WORK/verify.out"; exit 1; }
     # Each check is one statement "WITH bad AS (...)"; the check's name is in the report's order.
-    tail -n +"$from" "$LOG" | sed -n 's/.*duration: \([0-9.]*\) ms  statement: WITH bad AS.*/\1/p' >"$WORK/checks"
+    tail -n +"$from" "$LOG" | sed -n 's/.*duration: \([0-9.]*\) ms  statement: WITH bad AS.*/\1/p' >"$WORK/checks.$3"
     awk -v ns=$((ended - started)) 'BEGIN { printf "%.2f\n", ns / 1e9 }'
 }
 
@@ -56,14 +56,16 @@ for n in "${SIZES[@]}"; do
     psql -X -q -d "$db" -c "VACUUM ANALYZE" -c "ALTER DATABASE $db SET log_min_duration_statement = 0"
     : >"$WORK/current" >"$WORK/baseline"
     for _ in 1 2 3; do
-        if [[ -n $BASELINE ]]; then verify_once "$BASELINE" "$db" >>"$WORK/baseline"; fi
-        verify_once "$BIN" "$db" >>"$WORK/current"
+        if [[ -n $BASELINE ]]; then verify_once "$BASELINE" "$db" baseline >>"$WORK/baseline"; fi
+        verify_once "$BIN" "$db" current >>"$WORK/current"
     done
     names=$(sed -n 's/^[A-Z]* \([a-z_]*\): [0-9].*/\1/p' "$WORK/verify.out")
     echo "verify, $n visit records: $(median <"$WORK/current") s (runs: $(paste -sd' ' "$WORK/current"))"
-    paste <(echo "$names") "$WORK/checks" | awk '{ printf "    %-28s %8.0f ms\n", $1, $2 }'
+    # The checks' milliseconds in the last run of each.
+    paste <(echo "$names") "$WORK/checks.current" | awk '{ printf "    %-28s %8.0f ms\n", $1, $2 }'
     if [[ -n $BASELINE ]]; then
         echo "baseline $BASELINE: $(median <"$WORK/baseline") s (runs: $(paste -sd' ' "$WORK/baseline"))"
+        paste <(echo "$names") "$WORK/checks.baseline" | awk '{ printf "    %-28s %8.0f ms\n", $1, $2 }'
         awk -v b="$(median <"$WORK/baseline")" -v c="$(median <"$WORK/current")" \
             'BEGIN { printf "baseline / current: %.2f\n", b / c }'
     fi
