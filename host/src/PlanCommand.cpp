@@ -12,12 +12,13 @@
 #include "ScriptCheck.h"
 #include "StatusRows.h"
 #include "StepTable.h"
+#include "Upgrade/ModuleConstants.h"
 
 namespace VisitorUpgradeHost {
 
 namespace {
 
-constexpr const char* kModuleIdentity = "visitor.s";
+constexpr const char* kModuleIdentity = UnifiedUpgradeComponent::MODULE_IDENTITY;
 const char* const kModuleDatabaseQuery =
     "SELECT (to_regclass('platform.module_version_status') IS NOT NULL)::int AS status_table, "
     "(to_regnamespace('visitor') IS NOT NULL)::int AS visitor_schema;";

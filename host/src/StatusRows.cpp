@@ -5,25 +5,22 @@
 #include "Qarn/Base/StringUtil.h"
 #include "EscapedText.h"
 #include "OneLine.h"
+#include "Upgrade/SqlText.h"
 
 namespace VisitorUpgradeHost {
 
 using Qarn::Base::StringUtil::str_fmt;
-using Qarn::Base::StringUtil::StringReplace;
 
 namespace {
 
-std::string Quoted(const std::string& strValue) {
-    // The host's connections run with standard_conforming_strings=on: doubling ' is the whole escape.
-    return "'" + StringReplace(strValue, "'", "''") + "'";
-}
+using UnifiedUpgradeComponent::CSqlText;
 
 
 }  // namespace
 
 bool CStatusRows::Ensure(db_layer::CConnect& conn, const std::string& strModule, const std::string& strFromVersion,
                          bool& bInserted, std::string& strError) {
-    const std::string strModuleLit = Quoted(strModule);
+    const std::string strModuleLit = CSqlText::Literal(strModule);
     const std::string strSql = str_fmt(
         "WITH added AS (INSERT INTO platform.module_version_status "
         "(module_identity, version_no, status, schedule, rate_progress, step_ver, install_time, achieve_time) "
@@ -35,7 +32,7 @@ bool CStatusRows::Ensure(db_layer::CConnect& conn, const std::string& strModule,
         "WHERE module_identity = %s AND version_no = '%s') "
         "ORDER BY s.pref, s.achieve_time DESC NULLS LAST LIMIT 1 RETURNING 1) "
         "SELECT count(*) AS added FROM added;",
-        strModuleLit.c_str(), kNarrowedVersionNo, strModuleLit.c_str(), Quoted(strFromVersion).c_str(),
+        strModuleLit.c_str(), kNarrowedVersionNo, strModuleLit.c_str(), CSqlText::Literal(strFromVersion).c_str(),
         strModuleLit.c_str(), kNarrowedVersionNo);
     if (!conn.Query(strSql) || conn.IsEOF()) {
         conn.GetLastError(strError);
@@ -54,7 +51,7 @@ bool CStatusRows::Read(db_layer::CConnect& conn, const std::string& strModule, s
         "to_char(install_time, 'YYYY-MM-DD\"T\"HH24:MI:SS') AS install_time, "
         "to_char(achieve_time, 'YYYY-MM-DD\"T\"HH24:MI:SS') AS achieve_time "
         "FROM platform.module_version_status WHERE module_identity = %s ORDER BY version_no;",
-        Quoted(strModule).c_str());
+        CSqlText::Literal(strModule).c_str());
     if (!conn.Query(strSql)) {
         conn.GetLastError(strError);
         strError = COneLine::Of(strError);

@@ -1,8 +1,15 @@
 #include "VerifyChecks.h"
 
+#include "Upgrade/ModuleConstants.h"
+#include "Upgrade/SqlText.h"
+
 namespace VisitorUpgradeHost {
 
 namespace {
+
+using UnifiedUpgradeComponent::CSqlText;
+using UnifiedUpgradeComponent::MODULE_IDENTITY;
+using UnifiedUpgradeComponent::MODULE_LAST_VERSION;
 
 // The record tables whose ids the duplicate removal makes unique and whose sub-tables it gives a key.
 const char* const kRecordTables[] = {"visitor.visitor_appoint_record", "visitor.visitor_appoint_reveiw_record",
@@ -55,15 +62,19 @@ std::vector<SVerifyCheck> MakeChecks() {
     const std::string strFields = EachCopiedField("%f", ", ");
     std::vector<SVerifyCheck> vecChecks;
 
+    const std::string strModule = CSqlText::Literal(MODULE_IDENTITY);
+    const std::string strLast = CSqlText::Literal(MODULE_LAST_VERSION);
     vecChecks.push_back(
-        {"status_rows", EVerifyDatabase::kModule, "the module's status rows are finished at 1.16.0", "", "",
-         "SELECT count(*) FROM platform.module_version_status WHERE module_identity = 'visitor.s'",
+        {"status_rows", EVerifyDatabase::kModule,
+         std::string("the module's status rows are finished at ") + MODULE_LAST_VERSION, "", "",
+         "SELECT count(*) FROM platform.module_version_status WHERE module_identity = " + strModule,
          "SELECT 0::bigint AS o, format('version_no %s: status %s, step_ver %s', " + Shown("version_no") +
              ", coalesce(status::text, 'NULL'), " + Shown("step_ver") +
-             ") AS k FROM platform.module_version_status WHERE module_identity = 'visitor.s' "
-             "AND (status IS DISTINCT FROM 1 OR step_ver IS DISTINCT FROM '1.16.0') "
-             "UNION ALL SELECT 0, 'no status row of visitor.s' WHERE NOT EXISTS (SELECT 1 FROM "
-             "platform.module_version_status WHERE module_identity = 'visitor.s')"});
+             ") AS k FROM platform.module_version_status WHERE module_identity = " + strModule +
+             " AND (status IS DISTINCT FROM 1 OR step_ver IS DISTINCT FROM " + strLast +
+             ") UNION ALL SELECT 0, " + CSqlText::Literal(std::string("no status row of ") + MODULE_IDENTITY) +
+             " WHERE NOT EXISTS (SELECT 1 FROM platform.module_version_status WHERE module_identity = " +
+             strModule + ")"});
 
     // First one hash join of source and copies on all copied fields: when no source record is
     // left unmatched, the pairs number the source records and the copies matched number them
