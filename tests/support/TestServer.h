@@ -34,11 +34,10 @@ public:
 
     const std::string& Name() const { return m_strName; }
     std::string ConnInfo() const;
-    // A new open connection to the database (fails the test if it cannot open).
+    // An open connection; SQL run on a private connection; the first column of the first row of a query
+    // as text ("" when no row, "<NULL>" for NULL). Each fails the test on error.
     std::unique_ptr<db_layer::CConnect> Connect() const;
-    // Runs SQL on a private connection; fails the test on error.
     void Exec(const std::string& strSql) const;
-    // First column of the first row of a query as text ("" when no row; "<NULL>" for NULL).
     std::string Scalar(const std::string& strSql) const;
 
 private:
