@@ -2,8 +2,8 @@
 # temporary directory WORK (named after $1), stops and removes both on exit, and
 # exports libpq's PG* variables for it. Needs ROOT (the repository root).
 WORK=$(mktemp -d "/tmp/vsu-$1-bench.XXXXXXXX")
-"$ROOT/tests/support/pgtmp" start "$WORK/pg" >/dev/null
-trap '"$ROOT/tests/support/pgtmp" stop "$WORK/pg" >/dev/null 2>&1; rm -rf -- "$WORK"' EXIT
+"$ROOT/scripts/pgtmp" start "$WORK/pg" >/dev/null
+trap '"$ROOT/scripts/pgtmp" stop "$WORK/pg" >/dev/null 2>&1; rm -rf -- "$WORK"' EXIT
 set -a
 # shellcheck disable=SC1091
 . "$WORK/pg/env"

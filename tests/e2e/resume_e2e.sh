@@ -3,8 +3,8 @@
 # command, over a module database (--db1; --db2 left to reach the same one), an
 # incremental database (--db3) and `lumo`:
 #   resume_e2e.sh setup|cleanup          HOST ROOT
-#   resume_e2e.sh killed|repeated PASS   HOST ROOT
-#   resume_e2e.sh refused_commit ROW     HOST ROOT
+#   resume_e2e.sh killed PASS            HOST ROOT
+#   resume_e2e.sh transcript SCENARIO    HOST ROOT
 # `setup` (a ctest fixture) seeds both databases at 0.0.0 and runs config,
 # records, config-incr, records-incr once each, uninterrupted, keeping before
 # pass N a copy of both databases (e2e_resume_{module,incr}_N) and after it the
@@ -14,45 +14,27 @@
 #   pass's first log line within its reference duration; each killed run is
 #   followed by runs of the same pass, the next one killed too, until one exits
 #   0. At least $KILLS kills must hit the running pass (a kill after the pass
-#   ended counts as a rerun; then the next moment is taken earlier).
-# - repeated PASS: PASS run twice more after its success (config also once more
-#   after all four passes): exit 0 and the same state every time.
-# - refused_commit ROW: a deferred constraint trigger refuses the COMMIT of one
-#   row: a copied visit record (visit_record) or an approval process of the
-#   records pass (approval_process) or of the incremental one
-#   (incremental_approval_process): exit 1 with the refusal's text, the status
-#   not finished; the trigger dropped, the rerun exits 0 with every row once.
+#   ended counts as a rerun; then the next moment is taken earlier). Then PASS
+#   runs once more (config also after all four passes): the same state.
+# - transcript SCENARIO: see the case below; failing scenarios (a script that
+#   fails, a refused COMMIT) exit 1 and leave a state that the rerun completes.
 # The moments come from $RANDOM seeded with VSU_SEED (printed; set it to replay).
 # Exit 0 pass, 1 fail.
 set -uo pipefail
 
 CASE=$1
-[[ $CASE == killed || $CASE == repeated || $CASE == refused_commit ]] && { PASS=$2; shift; }
+[[ $CASE == killed || $CASE == transcript ]] && { PASS=$2; shift; }
 HOST=$2 ROOT=$3
-BIN=$(dirname "$HOST")
-set -a
-# shellcheck disable=SC1091
-. "${VSU_PG_DIR:?}/env"
-set +a
-DIR=${VSU_RESUME_DIR:?}
 PASSES=(config records config-incr records-incr)
 SCALE=6000 KILLS=${VSU_KILLS:-10} MAX_TRIALS=40
 SEED=${VSU_SEED:-$((RANDOM * 32768 + RANDOM))}
 RANDOM=$SEED
-WORK=$(mktemp -d /tmp/vsu-resume.XXXXXXXX)
-DBS=()
-cleanup() {
-    for db in "${DBS[@]}"; do dropdb --force --if-exists "$db" 2>/dev/null; done
-    rm -rf -- "$WORK"
-}
-trap cleanup EXIT
+LABEL="$CASE${PASS:+ $PASS} (VSU_SEED=$SEED)"
+# shellcheck source=tests/e2e/lib.sh
+. "$ROOT/tests/e2e/lib.sh"
+DIR=${VSU_RESUME_DIR:?}
 exec {SNOOZE_FD}<> <(:)
 snooze() { read -rt "$1" -u "$SNOOZE_FD" || true; }
-
-LABEL="$CASE${PASS:+ $PASS}"
-fail() { echo "FAIL [$LABEL] (VSU_SEED=$SEED): $*"; exit 1; }
-q() { psql -X -At -v ON_ERROR_STOP=1 -d "$1" -c "$2" || fail "query failed on $1: $2"; }
-PSQL=(psql -X -q -o /dev/null -v ON_ERROR_STOP=1)
 module_db() { echo "e2e_resume_module_$1"; }
 incr_db() { echo "e2e_resume_incr_$1"; }
 pass_index() {
@@ -91,9 +73,11 @@ state() {
 state_of() {
     psql -X -q -At -v ON_ERROR_STOP=1 -v tmap="$map" -d "$1" -f "$ROOT/tests/e2e/resume_state.sql" | sed "s/^/$2|/"
 }
-# expect_state N WHAT: both databases of this case hold the state after pass N-1.
+# expect_state N WHAT [ERE]: both databases of this case hold the state after pass N-1 (this run's lines
+# that match ERE left out).
 expect_state() {
     state "$M" "$I" "$WORK/state"
+    [[ -z ${3:-} ]] || sed -i -E "/$3/d" "$WORK/state"
     diff "$DIR/state.$1" "$WORK/state" >"$WORK/diff" && return 0
     echo "--- first differing lines (< uninterrupted run, > this run):"
     grep '^[<>]' "$WORK/diff" | head -n 12
@@ -123,60 +107,45 @@ start() {
 # Sessions of a killed host end when their server processes notice; a run before
 # that would meet the module lock.
 sessions_gone() {
-    local n
-    for _ in $(seq 1 600); do
-        n=$(q postgres "SELECT count(*) FROM pg_stat_activity WHERE backend_type = 'client backend'
-                        AND datname IN ('$M', '$I')")
-        [[ $n == 0 ]] && return 0
+    local since=$SECONDS
+    until [[ $(q postgres "SELECT count(*) FROM pg_stat_activity WHERE backend_type = 'client backend'
+                           AND datname IN ('$M', '$I')") == 0 ]]; do
+        ((SECONDS - since < 300)) || fail "sessions of a killed host still open on $M or $I after 300 s"
         snooze 0.05
     done
-    fail "sessions of a killed host still open on $M or $I after 30 s"
 }
-# run P: pass P to its end; RC its exit code. A lock still held by a dying session is waited for.
+# run P: pass P to its end; RC its exit code.
 run() {
-    for _ in 1 2 3; do
-        start "$1"
-        wait "$PID"
-        RC=$?
-        [[ $RC -eq 2 ]] && grep -q 'another upgrade of module' "$WORK/err" || return 0
-        sessions_gone
-    done
+    start "$1"
+    wait "$PID"
+    RC=$?
 }
-expect_rc() { [[ $RC -eq $1 ]] || fail "$2 exited $RC, expected $1: $(grep -v '^visitor-upgrade: .* [0-9]*s | ' "$WORK/err")"; }
 # usecs: seconds (text) as microseconds; secs: the reverse.
 usecs() { awk -v s="$1" 'BEGIN { printf "%d", s * 1000000 }'; }
 secs() { printf '%d.%06d' $(($1 / 1000000)) $(($1 % 1000000)); }
 
-# marks DB: how many marks of work done DB holds.
-marks() { psql -X -At -d "$1" -c "SELECT count(*) FROM visitor.module_upgrade_marker" 2>/dev/null || echo 0; }
 # kill_at P US: runs pass P and kills it US microseconds after its first log line.
 # KILLED=1 when the kill hit the running pass (STEP: where it was); RC the exit code.
 kill_at() {
     KILLED=0
-    for _ in 1 2 3; do
-        start "$1"
-        local since=$SECONDS
-        while [[ ! -s $WORK/log ]] && kill -0 "$PID" 2>/dev/null; do
-            ((SECONDS - since < 60)) || fail "no log line of $1 within 60 s"
-            snooze 0.001
-        done
-        [[ -s $WORK/log ]] && snooze "$(secs "$2")"
-        kill -KILL "$PID" 2>/dev/null
-        wait "$PID" 2>/dev/null
-        RC=$?
-        sessions_gone
-        [[ $RC -eq 2 ]] && grep -q 'another upgrade of module' "$WORK/err" || break
+    start "$1"
+    local since=$SECONDS
+    while [[ ! -s $WORK/log ]] && kill -0 "$PID" 2>/dev/null; do
+        ((SECONDS - since < 300)) || fail "no log line of $1 within 300 s"
+        snooze 0.001
     done
+    [[ -s $WORK/log ]] && snooze "$(secs "$2")"
+    kill -KILL "$PID" 2>/dev/null
+    wait "$PID" 2>/dev/null
+    RC=$?
+    sessions_gone
     # A kill after the pass's "finished" line only cut the host's exit short: the pass is done.
     [[ $RC -eq 137 ]] && grep -q "^visitor-upgrade: pass $1 finished" "$WORK/err" && RC=0
     if [[ $RC -eq 137 && -s $WORK/log ]]; then
         KILLED=1
-        # Where it was: the step named last in the log (not every step logs), the
-        # module's status row, the marks of work done in both databases.
+        # Where it was: the step named last in the log (not every step logs), and the module's status row.
         STEP=$(grep -oE 'UnifiedUpgradeComponent::C(Raw|[0-9]+)ToC?[0-9]+' "$WORK/log" | tail -n 1)
-        STEP="${STEP#*::} step_ver $(q "$M" "SELECT string_agg(step_ver || ' status ' || status, ',')
-                                             FROM platform.module_version_status"), marks $(marks "$M")+$(marks "$I")"
-        STEP=${STEP# }
+        STEP="${STEP#*::} $(q "$M" "SELECT string_agg(step_ver || ' status ' || status, ',') FROM platform.module_version_status")"
     fi
 }
 
@@ -198,6 +167,11 @@ setup)
         sed -n "s/^visitor-upgrade: pass $pass finished in \([0-9.]*\) s$/\1/p" "$WORK/err" >"$DIR/seconds.$pass"
         state "$M" "$I" "$DIR/state.$((i + 1))"
         echo "$pass: $(cat "$DIR/seconds.$pass") s, $(wc -l <"$DIR/state.$((i + 1))") lines of state"
+    done
+    # No session may sit on a database that the cases copy (createdb -T refuses then), autovacuum included.
+    for i in 0 1 2 3 4; do
+        q postgres "ALTER DATABASE $(module_db $i) ALLOW_CONNECTIONS false;
+                    ALTER DATABASE $(incr_db $i) ALLOW_CONNECTIONS false" >/dev/null
     done
     ;;
 
@@ -255,18 +229,12 @@ killed)
     done
     echo "$hits kills hit the running $PASS in $trial trials, by step:" \
         "$(for s in "${!steps[@]}"; do echo "$s: ${steps[$s]}"; done | sort | paste -sd";" -)"
-    ;;
-
-repeated)
-    index=$(pass_index "$PASS")
-    fresh $((index + 1))
-    for time in second third; do
-        run "$PASS"
-        expect_rc 0 "$PASS run a $time time"
-        expect_state $((index + 1)) "$PASS run a $time time"
-    done
+    # Run again after its success, the pass changes nothing; so does the configuration pass run
+    # again after all four, as a host does when a later step failed.
+    run "$PASS"
+    expect_rc 0 "$PASS run again after success"
+    expect_state $((index + 1)) "$PASS run again after success"
     if [[ $PASS == config ]]; then
-        # As a host does when a later step failed: the configuration pass again after the others.
         copy_before 4
         run config
         expect_rc 0 "config run again after all four passes"
@@ -274,38 +242,73 @@ repeated)
     fi
     ;;
 
-refused_commit)
-    # A deferred trigger on TABLE of the database DB (M or I) refuses the row (NEW)
-    # that meets CONDITION when PASS commits it.
-    linked_to() { echo "EXISTS (SELECT 1 FROM visitor.visitor_appoint_record a WHERE a.object_guid = '$1'
-                                AND a.appoint_approval_flow_id = NEW.process_num)"; }
+transcript)
+    # A pass over copies of the databases before it, compared as a transcript of what reached
+    # the server and what was logged (tests/transcripts/normalise) with tests/expected/SCENARIO.out;
+    # VSU_TRANSCRIPT_REWRITE=1 rewrites the file instead (review its diff). A scenario that fails
+    # the pass then reruns it as it is, which must end as the uninterrupted run did.
+    expected=$ROOT/tests/expected/$PASS.out workdir=$ROOT/fixtures db3=() refused=()
     case $PASS in
-    visit_record) pass=records db=M table=visitor.visitor_record condition="NEW.object_guid = md5('1234')" ;;
-    approval_process) pass=records db=M table=officeworkflow.approve_process condition=$(linked_to appoint-150) ;;
-    incremental_approval_process)
-        pass=records-incr db=I table=officeworkflow.approve_process condition=$(linked_to appoint-added-102) ;;
-    *) fail "unknown refusal" ;;
+    config_records_from_0_0_0) fresh 0 && pass=config,records ;;
+    incremental_passes) fresh 2 && pass=config-incr,records-incr db3=(--db3 "dbname=$I") ;;
+    failing_script)
+        # The script of the step 1.7.0 -> 1.8.0 (update_V1.4.0) fails in its second line: the pass line names
+        # the script and the line, the records pass does not run.
+        fresh 0 && pass=config,records workdir=$WORK/workdir
+        mkdir -p "$workdir" && cp -r "$ROOT/fixtures/META_INFO" "$workdir/" || fail "workdir"
+        sed -i '1a SELECT * FROM visitor.no_such_table;' "$workdir/${SCRIPTS#"$ROOT/fixtures/"}/update_V1.4.0/update.sql"
+        ;;
+    # A deferred constraint refuses the COMMIT of one row: a copied visit record, an approval
+    # process of the records pass or of the incremental one.
+    refused_commit_visit_record)
+        fresh 1 && pass=records refused=("$M" visitor.visitor_record)
+        refuse "${refused[@]}" "NEW.object_guid = md5('1234')" ;;
+    refused_commit_approval_process)
+        fresh 1 && pass=records refused=("$M" officeworkflow.approve_process)
+        refuse "${refused[@]}" "$(linked_to appoint-150)" ;;
+    refused_commit_incremental_approval)
+        fresh 3 && pass=records-incr db3=(--db3 "dbname=$I") refused=("$I" officeworkflow.approve_process)
+        refuse "${refused[@]}" "$(linked_to appoint-added-102)" ;;
+    *) fail "unknown scenario" ;;
     esac
-    index=$(pass_index "$pass")
-    fresh "$index"
-    db=${!db}
-    "${PSQL[@]}" -d "$db" -c "CREATE FUNCTION public.resume_test_refuse() RETURNS trigger LANGUAGE plpgsql AS
-        \$\$ BEGIN IF $condition THEN RAISE EXCEPTION 'refused by the resume test'; END IF; RETURN NULL; END \$\$;
-        CREATE CONSTRAINT TRIGGER resume_test_refuse AFTER INSERT ON $table DEFERRABLE INITIALLY DEFERRED
-        FOR EACH ROW EXECUTE FUNCTION public.resume_test_refuse();" || fail "trigger"
-    run "$pass"
-    expect_rc 1 "$pass with a refused COMMIT"
-    grep -q "^visitor-upgrade: pass $pass failed: error .*refused by the resume test" "$WORK/err" ||
-        fail "the failure line lacks the refusal: $(cat "$WORK/err")"
-    # The records pass ends by marking the module finished; the incremental one leaves the status as it is.
+    args=(--from 0.0.0 --pass "$pass" --db1 "dbname=$M" "${db3[@]}")
+    # Days of the run, in UTC and local time: the plug-in writes times of either.
+    days=(--day "$(date -u +%F)" --day "$(date +%F)")
+    RC=0
+    VSU_STATEMENT_TRACE=$WORK/raw "$HOST" run "${args[@]}" --workdir "$workdir" --log-file "$WORK/raw" --log-level 3 \
+        >"$WORK/out" 2>"$WORK/err" || RC=$?
+    [[ -f $WORK/raw ]] || fail "the host wrote nothing (exit $RC)"
+    days+=(--day "$(date -u +%F)" --day "$(date +%F)")
+    {
+        echo "# visitor-upgrade run ${args[*]}" | sed "s/$M/<module>/g; s/$I/<incr>/g"
+        echo "# exit $RC"
+        "$ROOT/tests/transcripts/normalise" "$WORK/raw" --stderr "$WORK/err" --name "$M=module" --name "$I=incr" \
+            --name "$workdir=workdir" --name "$PGHOST=socket" "${days[@]}"
+    } | sed "s|$ROOT|<root>|g" >"$WORK/transcript"
+    [[ ${PIPESTATUS[0]} -eq 0 ]] || fail "normalise"
+    if [[ ${VSU_TRANSCRIPT_REWRITE:-0} == 1 ]]; then
+        cp "$WORK/transcript" "$expected" || fail "cannot write $expected"
+        echo "REWRITTEN $expected ($(wc -l <"$expected") lines)"
+    elif [[ ! -f $expected ]]; then
+        fail "no $expected (VSU_TRANSCRIPT_REWRITE=1 writes it)"
+    elif ! diff -u --label "expected/$PASS.out" --label "this run" "$expected" "$WORK/transcript" >"$WORK/diff"; then
+        head -n 80 "$WORK/diff"
+        fail "the transcript differs from tests/expected/$PASS.out ($(grep -c '^[-+][^-+]' "$WORK/diff") lines)"
+    fi
+    [[ $PASS == failing_script || $PASS == refused_commit_* ]] || { echo "PASS [$LABEL]"; exit 0; }
+    expect_rc 1 "$pass failing"
+    pass=${pass%,records}
+    # The records pass ends by marking the module finished, not after a failure; the incremental one leaves
+    # the status as it is.
     [[ $pass == records-incr ]] || [[ $(q "$M" "SELECT count(*) FROM platform.module_version_status
-                                               WHERE status = 1 AND step_ver = '1.16.0'") == 0 ]] ||
-        fail "the status says finished after a refused COMMIT"
-    "${PSQL[@]}" -d "$db" -c "DROP TRIGGER resume_test_refuse ON $table; DROP FUNCTION public.resume_test_refuse()" ||
-        fail "drop trigger"
+                                          WHERE status = 1 AND step_ver = '1.16.0'") == 0 ]] ||
+        fail "the status says finished after a failed pass"
+    [[ ${#refused[@]} -eq 0 ]] || refuse "${refused[@]}"
     run "$pass"
-    expect_rc 0 "$pass after the trigger was dropped"
-    expect_state $((index + 1)) "$pass after the trigger was dropped"
+    expect_rc 0 "$pass run again as it is"
+    # The script history keeps the failure (of a script the uninterrupted run never saw) beside the success.
+    expect_state $(($(pass_index "$pass") + 1)) "$pass run again as it is" \
+        '^module\|row\|visitor.module_upgrade_script_history\|.*,failure,'
     ;;
 
 *)

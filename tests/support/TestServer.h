@@ -1,6 +1,6 @@
-// Access to the throwaway PostgreSQL server that the test run started (see
-// pgtmp): each test makes a database of its own with CTestDatabase, which is
-// dropped again when the object dies. Tests skip when no server was started.
+// The throwaway PostgreSQL server of the test run (scripts/test runs ctest inside one;
+// the pg_server fixture records it in $VSU_PG_DIR/env). CTestDatabase makes a database
+// of the test's own, dropped when the object dies. Tests skip when none is recorded.
 #pragma once
 #include <memory>
 #include <string>
@@ -11,24 +11,21 @@ namespace vsu_test {
 
 class CTestServer {
 public:
-    // True when VSU_PG_DIR names a running server's directory.
+    // True when $VSU_PG_DIR/env names a running server.
     static bool Available();
-    // libpq connection string of the server's maintenance database "postgres".
+    // Connection strings: the maintenance database "postgres", database strDb (as the
+    // server's superuser, or as role strUser: trust authentication, no password).
     static std::string AdminConnInfo();
-    // libpq connection string of database strDb on the server.
     static std::string ConnInfo(const std::string& strDb);
-    // The same as role strUser (trust authentication: no password needed).
     static std::string ConnInfo(const std::string& strDb, const std::string& strUser);
-    // The directory pgtmp started the server in (holds its env file and log).
+    // $VSU_PG_DIR (the env file, a link to the server's log) and the log itself.
     static std::string Directory();
-    // The server's log file (beside the env file, or beside the cluster when the
-    // server's owner could not write there).
     static std::string LogPath();
 };
 
 class CTestDatabase {
 public:
-    // Creates a database named after the running test plus a random suffix.
+    // A database named [prefix_]suite_test_<8 hex>, cut to 63 characters.
     CTestDatabase();
     explicit CTestDatabase(const std::string& strPrefix);
     ~CTestDatabase();
@@ -37,22 +34,21 @@ public:
 
     const std::string& Name() const { return m_strName; }
     std::string ConnInfo() const;
-    // A new open connection to the database (fails the test if it cannot open).
+    // An open connection; SQL run on a private connection; the first column of the first row of a query
+    // as text ("" when no row, "<NULL>" for NULL). Each fails the test on error.
     std::unique_ptr<db_layer::CConnect> Connect() const;
-    // Runs SQL on a private connection; fails the test on error.
     void Exec(const std::string& strSql) const;
-    // First column of the first row as text ("" when no row; "<NULL>" for NULL).
     std::string Scalar(const std::string& strSql) const;
 
 private:
     std::string m_strName;
 };
 
-// Skips the current test when no server is available (e.g. run outside ctest).
-#define VSU_REQUIRE_SERVER()                                                       \
-    do {                                                                           \
-        if (!::vsu_test::CTestServer::Available())                                 \
-            GTEST_SKIP() << "no test server: run through ctest (pgtmp fixture)";   \
+// Skips the current test when no server is available (e.g. run outside scripts/test).
+#define VSU_REQUIRE_SERVER()                                                           \
+    do {                                                                               \
+        if (!::vsu_test::CTestServer::Available())                                     \
+            GTEST_SKIP() << "no test server: run through scripts/test (pg_server fixture)"; \
     } while (0)
 
 }  // namespace vsu_test
