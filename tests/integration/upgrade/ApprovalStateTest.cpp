@@ -41,7 +41,8 @@ const char* const kDropRefusal = "DROP TRIGGER refuse_777 ON officeworkflow.appr
 const std::string kRecords =
     "INSERT INTO visitor.visitor_appoint_record(id, interviewee_id, create_time, update_time) SELECT g, 1,"
     " '2024-01-01'::timestamp + g * interval '1 minute', CASE WHEN g % 2 = 0 THEN '2024-06-01'::timestamp END"
-    " FROM generate_series(1, 250) g UNION ALL SELECT g, 1, '2023-05-01', NULL::timestamp FROM generate_series(1000, 1010) g;"
+    " FROM generate_series(1, 250) g UNION ALL SELECT g, 1, '2023-05-01', NULL::timestamp FROM generate_series(1000, "
+    "1010) g;"
     "INSERT INTO visitor.visitor_appoint_reveiw_record(id, appoint_review_status, interviewee_id, visit_reason_detail,"
     " create_time, is_deleted) SELECT g, g % 4, CASE WHEN g = 150 THEN 777 ELSE 2 END, CASE WHEN g % 5 = 0 THEN"
     " 'it''s \\''; DROP TABLE x; --' END, '2024-02-01'::timestamp + g * interval '1 second',"
@@ -58,16 +59,18 @@ const std::string kHalfConverted =
 std::string State(const CTestDatabase& db) {
     const char* const kLive = "appoint_review_status IN (0, 2, 3) AND is_deleted = 0";
     return db.Scalar(
-               std::string("SELECT concat_ws('|', (SELECT count(*) - count(DISTINCT id) FROM visitor.visitor_appoint_record),"
-                           " (SELECT count(*) FROM visitor.visitor_appoint_record a WHERE NOT EXISTS (SELECT 1 FROM"
-                           " officeworkflow.approve_process p WHERE p.process_num = a.appoint_approval_flow_id)),"
-                           " (SELECT count(*) FROM (SELECT process_num FROM officeworkflow.approve_process GROUP BY"
-                           " process_num HAVING count(*) > 1) d), (SELECT count(*) FROM"
-                           " visitor.visitor_appoint_reveiw_record WHERE ") +
-               kLive + " AND appoint_approval_flow_id IS NULL), (SELECT count(*) FROM visitor.visitor_appoint_reveiw_record"
-                       " r JOIN visitor.visitor_appoint_record a USING (appoint_approval_flow_id) WHERE r.visit_reason_detail"
-                       " IS NOT DISTINCT FROM a.visit_reason_detail), (SELECT concat_ws(':', status, rate_progress,"
-                       " step_ver) FROM platform.module_version_status))") +
+               std::string(
+                   "SELECT concat_ws('|', (SELECT count(*) - count(DISTINCT id) FROM visitor.visitor_appoint_record),"
+                   " (SELECT count(*) FROM visitor.visitor_appoint_record a WHERE NOT EXISTS (SELECT 1 FROM"
+                   " officeworkflow.approve_process p WHERE p.process_num = a.appoint_approval_flow_id)),"
+                   " (SELECT count(*) FROM (SELECT process_num FROM officeworkflow.approve_process GROUP BY"
+                   " process_num HAVING count(*) > 1) d), (SELECT count(*) FROM"
+                   " visitor.visitor_appoint_reveiw_record WHERE ") +
+               kLive +
+               " AND appoint_approval_flow_id IS NULL), (SELECT count(*) FROM visitor.visitor_appoint_reveiw_record"
+               " r JOIN visitor.visitor_appoint_record a USING (appoint_approval_flow_id) WHERE r.visit_reason_detail"
+               " IS NOT DISTINCT FROM a.visit_reason_detail), (SELECT concat_ws(':', status, rate_progress,"
+               " step_ver) FROM platform.module_version_status))") +
            "|" +
            Rows(db,
                 "(SELECT DISTINCT r.appoint_review_status s, a.appointment_status, p.status, p.abnormal_cause,"
@@ -89,8 +92,10 @@ TEST(ApprovalStates, RecordsPassTiesEveryAppointmentAndLiveReviewToOneProcessFro
         bool bOk;  // of the last run
         const char* szEnd;
     } cases[] = {
-        {"first run, sequence behind the keys", kRecords + "SELECT setval('visitor.visitor_appoint_record_id_seq', 1010,"
-                                                           " false);", 1, true, kDone},
+        {"first run, sequence behind the keys",
+         kRecords + "SELECT setval('visitor.visitor_appoint_record_id_seq', 1010,"
+                    " false);",
+         1, true, kDone},
         {"run again after success", kRecords, 2, true, kDone},
         {"half converted, progress lost", kRecords + kHalfConverted, 1, true, kDone},
         {"COMMIT refused in the review walk", kRecords + kRefuseAtCommit, 1, false,

@@ -42,9 +42,10 @@ std::string State(const CTestDatabase& db) {
                           "pg_index x JOIN pg_class c ON c.oid = x.indrelid WHERE x.indisprimary AND c.relnamespace ="
                           " 'visitor'::regnamespace AND c.relname ~ '_record_'",
                           "c.relname") +
-           "|" + (db.Scalar("SELECT to_regclass('visitor.module_upgrade_marker') IS NULL") == "t"
-                      ? ""
-                      : vsu_test::Rows(db, "visitor.module_upgrade_marker WHERE step_ver = '1.10.0'", "pass_part"));
+           "|" +
+           (db.Scalar("SELECT to_regclass('visitor.module_upgrade_marker') IS NULL") == "t"
+                ? ""
+                : vsu_test::Rows(db, "visitor.module_upgrade_marker WHERE step_ver = '1.10.0'", "pass_part"));
 }
 
 TEST(DuplicateRemovalStates, EveryStartStateEndsAsOneRunWithTheFirstRowOfEachIdAndEachPartitionKeyed) {

@@ -4,10 +4,10 @@
 
 #include "Export/ModuleUpgrade.h"
 #include "ScriptTree.h"
-#include "db_layer/ErrorCodes.h"
 #include "TestServer.h"
 #include "Upgrade/100To130/UpgradeFunc_130.h"
 #include "Upgrade/130To160/UpgradeFunc_160.h"
+#include "db_layer/ErrorCodes.h"
 
 using namespace UnifiedUpgradeComponent;
 using vsu_test::CScriptTree;
@@ -82,15 +82,16 @@ TEST(ScriptStepsOnServer, GroupFixUpTakesTheEarliestRelationOfEachVisitorWithAnI
         SCOPED_TRACE(c.szSiteIndex);
         CTestDatabase db;
         db.Exec(kStatusTable);
-        db.Exec("CREATE SCHEMA visitor;"
-                "CREATE TABLE visitor.visit_group_visitor_rel(visitor_id int, visitor_group_id int,"
-                " update_time timestamp);"
-                "CREATE TABLE visitor.visitor_record(id serial, visitor_id int, visitor_group_id int);"
-                "CREATE TABLE visitor.visitor_appoint_record(id serial, visitor_id int, visitor_group_id int);"
-                "INSERT INTO visitor.visit_group_visitor_rel VALUES (1, 10, '2024-03-01'), (1, 11, '2024-01-01'),"
-                " (1, 12, '2024-02-01'), (2, 20, '2023-05-05');"
-                "INSERT INTO visitor.visitor_record(visitor_id, visitor_group_id) VALUES (1, 99), (2, 99), (3, 99);"
-                "INSERT INTO visitor.visitor_appoint_record(visitor_id, visitor_group_id) VALUES (1, NULL), (3, 5);");
+        db.Exec(
+            "CREATE SCHEMA visitor;"
+            "CREATE TABLE visitor.visit_group_visitor_rel(visitor_id int, visitor_group_id int,"
+            " update_time timestamp);"
+            "CREATE TABLE visitor.visitor_record(id serial, visitor_id int, visitor_group_id int);"
+            "CREATE TABLE visitor.visitor_appoint_record(id serial, visitor_id int, visitor_group_id int);"
+            "INSERT INTO visitor.visit_group_visitor_rel VALUES (1, 10, '2024-03-01'), (1, 11, '2024-01-01'),"
+            " (1, 12, '2024-02-01'), (2, 20, '2023-05-05');"
+            "INSERT INTO visitor.visitor_record(visitor_id, visitor_group_id) VALUES (1, 99), (2, 99), (3, 99);"
+            "INSERT INTO visitor.visitor_appoint_record(visitor_id, visitor_group_id) VALUES (1, NULL), (3, 5);");
         if (*c.szSiteIndex != '\0') db.Exec(c.szSiteIndex);
         auto pConn = db.Connect();
         C130ToC160 step;
@@ -139,8 +140,9 @@ TEST(ScriptStepsOnServer, ExportsUpgradeFrom1150To1160AndReportAFailingScript) {
     EXPECT_EQ(db.Scalar("SELECT count(*) FROM visitor.template"), "0")
         << "a script sent as one text runs in one implicit transaction";
 
-    tree.Write("update_V1.16.0", "update.sql", "INSERT INTO visitor.template VALUES (1, 'a');\n"
-                                               "INSERT INTO visitor.template VALUES (2, 'b');\n");
+    tree.Write("update_V1.16.0", "update.sql",
+               "INSERT INTO visitor.template VALUES (1, 'a');\n"
+               "INSERT INTO visitor.template VALUES (2, 'b');\n");
     ASSERT_TRUE(RunUpgrade_Config("1.15.0", pFirst.get(), pSecond.get(), db_layer::DBParam()));
     ASSERT_TRUE(RunUpgrade_Records("1.15.0", pFirst.get(), pSecond.get(), db_layer::DBParam()));
     EXPECT_EQ(db.Scalar("SELECT count(*) FROM visitor.template"), "2");

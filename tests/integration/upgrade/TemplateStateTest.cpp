@@ -24,22 +24,27 @@ const char* const kBuiltIn =
     "INSERT INTO visitor.visit_basic_config(appoint_emailtemplate_id, checkin_emailtemplate_id) VALUES (2, 1);";
 // Templates added in the incremental database during the upgrade; one without name.
 const char* const kAdded =
-    "(0, 'Check-in O''Brien', '', 'We''re \"here\" \\ \u8bbf\u5ba2 ${VisitorName}', '2024-02-03 04:05:06.789', NULL, ''),"
+    "(0, 'Check-in O''Brien', '', 'We''re \"here\" \\ \u8bbf\u5ba2 ${VisitorName}', '2024-02-03 04:05:06.789', NULL, "
+    "''),"
     " (1, 'Front desk', 'Visit', 'Dear ${VisitorName}', '2024-05-06 07:08:09', '2024-05-06 07:08:09.5', 'desk@x'),"
     " (3, 'Added QR', 's', 'Hi ${StaticQrcodePic}${DynamicQrcodeUrl}!', NULL, NULL, ''),"
     " (6, NULL, 's', 'Go ${H5URL} ${H5URL}', NULL, NULL, '')";
 const std::string kIncremental =
-    std::string("ALTER TABLE visitor.emailtemplate ALTER name DROP NOT NULL;"
-                "INSERT INTO visitor.emailtemplate (template_type, name, subject, content, createtime, updatetime,"
-                " receiver) VALUES ") + kAdded +
+    std::string(
+        "ALTER TABLE visitor.emailtemplate ALTER name DROP NOT NULL;"
+        "INSERT INTO visitor.emailtemplate (template_type, name, subject, content, createtime, updatetime,"
+        " receiver) VALUES ") +
+    kAdded +
     ";INSERT INTO visitor.emailtemplate (template_type, name, isdeleted) VALUES (2, 'Old review', 1);"
     "INSERT INTO visitor.visit_basic_config(appoint_emailtemplate_id, checkin_emailtemplate_id) SELECT"
     " (SELECT id FROM visitor.emailtemplate WHERE name = 'Front desk'), (SELECT id FROM visitor.emailtemplate WHERE"
     " name = 'Check-in O''Brien');";
 
 const std::string kMovedNotRemoved =
-    std::string("INSERT INTO visitor.emailtemplate (template_type, name, subject, content, createtime, updatetime,"
-                " receiver) VALUES ") + kAdded;
+    std::string(
+        "INSERT INTO visitor.emailtemplate (template_type, name, subject, content, createtime, updatetime,"
+        " receiver) VALUES ") +
+    kAdded;
 
 struct SDatabases {
     CTestDatabase upgraded{"upg"}, incremental{"inc"};
@@ -81,8 +86,9 @@ struct SDatabases {
     }
     // The incremental base configuration names templates of the upgraded database.
     std::string Pointed(const std::string& strKind) const {
-        return upgraded.Scalar("SELECT coalesce(max(name), 'none') FROM visitor.emailtemplate WHERE id = " +
-                               incremental.Scalar("SELECT " + strKind + "_emailtemplate_id FROM visitor.visit_basic_config"));
+        return upgraded.Scalar(
+            "SELECT coalesce(max(name), 'none') FROM visitor.emailtemplate WHERE id = " +
+            incremental.Scalar("SELECT " + strKind + "_emailtemplate_id FROM visitor.visit_basic_config"));
     }
 };
 
@@ -91,18 +97,19 @@ TEST(TemplateStates, EachHistoryEndsWithEveryTemplateMovedOnceRewrittenOnceAndPo
     vsu_test::CInFixtures scripts;
     const struct {
         const char* szCase;
-        const char* szBefore;   // SQL on the upgraded database before the passes (after the configuration passes
-                                // with bBetween)
-        bool bRefusedFirst;     // the passes run once and fail, szRepair follows, then they run
+        const char* szBefore;  // SQL on the upgraded database before the passes (after the configuration passes
+                               // with bBetween)
+        bool bRefusedFirst;    // the passes run once and fail, szRepair follows, then they run
         const char* szRepair;
         int nRuns;
         bool bBetween = false;
     } cases[] = {
         {"once", "", false, "", 1},
         {"every pass twice", "", false, "", 2},
-        {"WhatsApp ids refused once", "ALTER TABLE visitor.visit_basic_config ADD CONSTRAINT refuse CHECK"
-                                      " (whats_app_id_for_appoint_fail = 0)", true,
-         "ALTER TABLE visitor.visit_basic_config DROP CONSTRAINT refuse", 1},
+        {"WhatsApp ids refused once",
+         "ALTER TABLE visitor.visit_basic_config ADD CONSTRAINT refuse CHECK"
+         " (whats_app_id_for_appoint_fail = 0)",
+         true, "ALTER TABLE visitor.visit_basic_config DROP CONSTRAINT refuse", 1},
         {"rewrite of the moved templates refused once",
          "CREATE FUNCTION visitor.refuse() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN IF NEW.name = 'Added QR' AND"
          " NEW.button_info <> '' THEN RAISE EXCEPTION 'refused'; END IF; RETURN NEW; END $$;"
@@ -130,13 +137,14 @@ TEST(TemplateStates, EachHistoryEndsWithEveryTemplateMovedOnceRewrittenOnceAndPo
     }
     // Moved templates once, bodies intact, placeholders of types 3 and 6 removed once; defaults 1-6 and the
     // WhatsApp ids of their types in both databases; the incremental references follow the moved templates.
-    EXPECT_EQ(strOneRun,
-              "0:Check-in O'Brien::We're \"here\" \\ \u8bbf\u5ba2 ${VisitorName}:2024-02-03 04:05:06.789:::0:t,"
-              "0:Check-in::c:::1:f,1:Appointment::x ${H5URL}:::1:f,"
-              "1:Front desk:Visit:Dear ${VisitorName}:2024-05-06 07:08:09:2024-05-06 07:08:09.5:desk@x::0:t,"
-              "2:Review::r:::1:f,3:Added QR:s:Hi !::View QR Code:0:t,3:QR::A  B  C ${DynamicQrcodeUrl}::View QR Code:1:f,"
-              "4:Fail::f:::1:f,6:-:s:Go  ${H5URL}::Reserve:0:t,6:Push::Book  now ${H5URL}::Reserve:1:f\n"
-              "4\n4,5,0,6\n4,5,0,6\nCheck-in O'Brien|Front desk|0");
+    EXPECT_EQ(
+        strOneRun,
+        "0:Check-in O'Brien::We're \"here\" \\ \u8bbf\u5ba2 ${VisitorName}:2024-02-03 04:05:06.789:::0:t,"
+        "0:Check-in::c:::1:f,1:Appointment::x ${H5URL}:::1:f,"
+        "1:Front desk:Visit:Dear ${VisitorName}:2024-05-06 07:08:09:2024-05-06 07:08:09.5:desk@x::0:t,"
+        "2:Review::r:::1:f,3:Added QR:s:Hi !::View QR Code:0:t,3:QR::A  B  C ${DynamicQrcodeUrl}::View QR Code:1:f,"
+        "4:Fail::f:::1:f,6:-:s:Go  ${H5URL}::Reserve:0:t,6:Push::Book  now ${H5URL}::Reserve:1:f\n"
+        "4\n4,5,0,6\n4,5,0,6\nCheck-in O'Brien|Front desk|0");
 }
 
 }  // namespace

@@ -20,12 +20,13 @@ const char* const kColumns =
 // "<rows copied>|<source rows not in the copy>/<copied rows not in the source>|<status row>"
 std::string State(const CTestDatabase& db) {
     const std::string strCols = kColumns;
-    return db.Scalar("SELECT (SELECT count(*) FROM visitor.visitor_record) || '|' || (SELECT count(*) FROM (SELECT " +
-                     strCols + " FROM rt_data.visitor_record EXCEPT ALL SELECT " + strCols +
-                     " FROM visitor.visitor_record) a) || '/' || (SELECT count(*) FROM (SELECT " + strCols +
-                     " FROM visitor.visitor_record EXCEPT ALL SELECT " + strCols +
-                     " FROM rt_data.visitor_record) b) || '|' || (SELECT concat_ws(':', status, schedule, rate_progress,"
-                     " step_ver) FROM platform.module_version_status)");
+    return db.Scalar(
+        "SELECT (SELECT count(*) FROM visitor.visitor_record) || '|' || (SELECT count(*) FROM (SELECT " + strCols +
+        " FROM rt_data.visitor_record EXCEPT ALL SELECT " + strCols +
+        " FROM visitor.visitor_record) a) || '/' || (SELECT count(*) FROM (SELECT " + strCols +
+        " FROM visitor.visitor_record EXCEPT ALL SELECT " + strCols +
+        " FROM rt_data.visitor_record) b) || '|' || (SELECT concat_ws(':', status, schedule, rate_progress,"
+        " step_ver) FROM platform.module_version_status)");
 }
 
 const std::string kRows =
@@ -49,21 +50,25 @@ TEST(VisitRecordCopyStates, EachStartStateEndsWithEveryRecordCopiedOnceOrTheRang
          "INSERT INTO rt_data.visitor_record VALUES"
          " (3, 'g''3', 1, 2, 3, 'O''Reilly said \"back\\slash\" ${x}', 1, '2023-05-01 08:00:00.25',"
          "  '2023-05-01 18:00', '2023-05-01 07:59:59.999999', '2023-05-02', -5, 15, '36''5\\', 0, 0),"
-         " (4, 'g4', 5, 6, 1, '', 0, '2024-02-29 00:00', '2024-02-29 23:59', '2024-02-28', '2024-02-28', 0, 0, '', 2, 1),"
+         " (4, 'g4', 5, 6, 1, '', 0, '2024-02-29 00:00', '2024-02-29 23:59', '2024-02-28', '2024-02-28', 0, 0, '', 2, "
+         "1),"
          " (10004, 'g10004', NULL, 7, 0, NULL, 0, NULL, '2023-01-02', '2023-01-01', '2023-01-01', 0, 0, NULL, 2, 0),"
          " (10005, 'caf\u00e9', 8, 9, 2, 'caf\u00e9', 2, '2023-01-01', '2023-01-02', '2023-01-01', '2023-01-01', 1, 1,"
          "  '37', 1, 0),"
-         " (40000, 'g40000', 8, 9, 2, 'x', 2, '2023-01-01', '2023-01-02', '2023-01-01', '2023-01-01', 1, 1, '37', 1, 0),"
+         " (40000, 'g40000', 8, 9, 2, 'x', 2, '2023-01-01', '2023-01-02', '2023-01-01', '2023-01-01', 1, 1, '37', 1, "
+         "0),"
          " (2147483647, 'top', 1, 1, 1, 'top', 0, '2023-03-01', '2023-03-02', '2023-03-01', '2023-03-01', 0, 0, '36.5',"
-         "  2, 0);" + kStarted + "0, step_ver = '0.0.0';",
+         "  2, 0);" +
+             kStarted + "0, step_ver = '0.0.0';",
          true, "6|0/0|1:-1:-1:1.0.0"},
         {"stopped after the first range", kRows + kFirstRangeCopied + kStarted + "10002, step_ver = '0.0.0';", true,
          "35000|0/0|1:-1:-1:1.0.0"},
         {"COMMIT of the third range refused",
-         kRows + "CREATE FUNCTION visitor.refuse() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN IF NEW.object_guid ="
-                 " 'g25000' THEN RAISE EXCEPTION 'visit record refused'; END IF; RETURN NULL; END $$;"
-                 "CREATE CONSTRAINT TRIGGER refuse AFTER INSERT ON visitor.visitor_record DEFERRABLE INITIALLY"
-                 " DEFERRED FOR EACH ROW EXECUTE FUNCTION visitor.refuse();" +
+         kRows +
+             "CREATE FUNCTION visitor.refuse() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN IF NEW.object_guid ="
+             " 'g25000' THEN RAISE EXCEPTION 'visit record refused'; END IF; RETURN NULL; END $$;"
+             "CREATE CONSTRAINT TRIGGER refuse AFTER INSERT ON visitor.visitor_record DEFERRABLE INITIALLY"
+             " DEFERRED FOR EACH ROW EXECUTE FUNCTION visitor.refuse();" +
              kStarted + "0, step_ver = '0.0.0';",
          false, "20002|14998/0|2:0:20003:0.0.0"},
         {"copied, finished marker missing",
@@ -73,8 +78,10 @@ TEST(VisitRecordCopyStates, EachStartStateEndsWithEveryRecordCopiedOnceOrTheRang
          true, "35000|0/0|1:-1:-1:1.0.0"},
         {"finished", kRows + "UPDATE platform.module_version_status SET step_ver = '1.0.0';", true,
          "0|35000/0|1:-1:-1:1.0.0"},
-        {"no source table", "DROP TABLE rt_data.visitor_record;CREATE TABLE rt_data.visitor_record(LIKE"
-                            " visitor.visitor_record);" + kStarted + "0, step_ver = '0.0.0';",
+        {"no source table",
+         "DROP TABLE rt_data.visitor_record;CREATE TABLE rt_data.visitor_record(LIKE"
+         " visitor.visitor_record);" +
+             kStarted + "0, step_ver = '0.0.0';",
          true, "0|0/0|1:-1:-1:1.0.0"},
     };
     for (const auto& c : cases) {
