@@ -15,8 +15,9 @@ TEST(HostStatusRows, TheRowAddedIsACopyOfTheLatestRowOrAFreshOneAndNoneWhenPrese
         "CREATE SCHEMA platform; CREATE TABLE platform.module_version_status(id serial, module_identity varchar(64),"
         " version_no varchar(32), status int, schedule int, rate_progress int, step_ver varchar(32),"
         " install_time timestamp, achieve_time timestamp);";
-    const std::string strRow = "INSERT INTO platform.module_version_status(module_identity, version_no, status,"
-                               " schedule, rate_progress, step_ver, achieve_time) VALUES ";
+    const std::string strRow =
+        "INSERT INTO platform.module_version_status(module_identity, version_no, status,"
+        " schedule, rate_progress, step_ver, achieve_time) VALUES ";
     const struct {
         const char* szCase;
         std::string strBefore;
@@ -26,9 +27,11 @@ TEST(HostStatusRows, TheRowAddedIsACopyOfTheLatestRowOrAFreshOneAndNoneWhenPrese
         {"no row", kTable, true, true, "0:0:0:1.9.0"},
         {"another module's row only", kTable + strRow + "('other', '1.12.0', 1, -1, -1, '9.9.9', now())", true, true,
          "0:0:0:1.9.0"},
-        {"older rows", kTable + strRow + "('visitor.s', '1.0.0', 1, -1, -1, '1.0.0', '2024-01-01'), ('visitor.s',"
-                                         " '1.11.0', 2, 0, 40005, '1.11.0', '2024-06-01'), ('visitor.s', '1.3.0', 1,"
-                                         " -1, -1, '1.3.0', NULL)",
+        {"older rows",
+         kTable + strRow +
+             "('visitor.s', '1.0.0', 1, -1, -1, '1.0.0', '2024-01-01'), ('visitor.s',"
+             " '1.11.0', 2, 0, 40005, '1.11.0', '2024-06-01'), ('visitor.s', '1.3.0', 1,"
+             " -1, -1, '1.3.0', NULL)",
          true, true, "2:0:40005:1.11.0"},
         {"the row is there", kTable + strRow + "('visitor.s', '1.12.0', 1, -1, -1, '1.15.0', NULL)", true, false,
          "1:-1:-1:1.15.0"},

@@ -2,12 +2,12 @@
 // and the masking of password values. The file target is what the expected
 // transcripts read.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
 #include <regex>
 #include <sstream>
-#include <unistd.h>
 
 #include "LogCapture.h"
 #include "Qarn/Base/Log.h"
@@ -18,23 +18,20 @@ using Qarn::Base::details::KVRAFormatLog;
 
 namespace {
 
-std::string ReadFile(const std::string& strPath)
-{
+std::string ReadFile(const std::string& strPath) {
     std::ifstream file(strPath);
     std::stringstream buffer;
     buffer << file.rdbuf();
     return buffer.str();
 }
 
-std::string TempPath(const char* szName)
-{
+std::string TempPath(const char* szName) {
     return std::string("/tmp/vsu_logsink_") + std::to_string(::getpid()) + "_" + szName;
 }
 
 }  // namespace
 
-TEST(PlatformLogSink, LineCarriesUtcTimeLevelNameModuleAndTheWholeMessage)
-{
+TEST(PlatformLogSink, LineCarriesUtcTimeLevelNameModuleAndTheWholeMessage) {
     vsu_test::CLogCapture capture;
     KVRAFormatLog(3, "visitor", "[%s]started %d[%s(%d)]", "A::B", 7, "upgrade/src/x", 12);
     KVRAFormatLog(4, "visitor", "seen");
@@ -44,8 +41,9 @@ TEST(PlatformLogSink, LineCarriesUtcTimeLevelNameModuleAndTheWholeMessage)
 
     const auto lines = capture.Lines();
     ASSERT_EQ(lines.size(), 5u);
-    EXPECT_TRUE(std::regex_match(lines[0].strLine,
-                                 std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d INFO visitor \[A::B\]started 7\[upgrade/src/x\(12\)\])")))
+    EXPECT_TRUE(std::regex_match(
+        lines[0].strLine,
+        std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d INFO visitor \[A::B\]started 7\[upgrade/src/x\(12\)\])")))
         << lines[0].strLine;
     EXPECT_EQ(lines[0].nLevel, 3);
     EXPECT_EQ(lines[0].strMessage, "[A::B]started 7[upgrade/src/x(12)]");
@@ -58,8 +56,7 @@ TEST(PlatformLogSink, LineCarriesUtcTimeLevelNameModuleAndTheWholeMessage)
     EXPECT_STREQ(CLogSink::LevelName(12), "L12");
 }
 
-TEST(PlatformLogSink, LinesBelowTheMinimumLevelAreDroppedUntilReset)
-{
+TEST(PlatformLogSink, LinesBelowTheMinimumLevelAreDroppedUntilReset) {
     vsu_test::CLogCapture capture;
     CLogSink::SetMinLevel(4);
     KVRAFormatLog(3, "visitor", "progress");
@@ -77,8 +74,7 @@ TEST(PlatformLogSink, LinesBelowTheMinimumLevelAreDroppedUntilReset)
     std::remove(strPath.c_str());
 }
 
-TEST(PlatformLogSink, PasswordValuesAreMaskedInEveryForm)
-{
+TEST(PlatformLogSink, PasswordValuesAreMaskedInEveryForm) {
     EXPECT_EQ(CLogSink::MaskSecrets("OPTIONS (user 'u', password 'secret')"), "OPTIONS (user 'u', password '***')");
     EXPECT_EQ(CLogSink::MaskSecrets("PASSWORD 'a' and Password  'b'"), "PASSWORD '***' and Password  '***'");
     // Doubled quotes belong to the value: nothing of it may leak after the mask.
@@ -90,8 +86,7 @@ TEST(PlatformLogSink, PasswordValuesAreMaskedInEveryForm)
     EXPECT_EQ(CLogSink::MaskSecrets("the password is wrong for user 'x'"), "the password is wrong for user 'x'");
 
     vsu_test::CLogCapture capture;
-    KVRAFormatLog(4, "visitor", "failed, sql: CREATE USER MAPPING FOR x SERVER s OPTIONS (password '%s')",
-                  "p''w");
+    KVRAFormatLog(4, "visitor", "failed, sql: CREATE USER MAPPING FOR x SERVER s OPTIONS (password '%s')", "p''w");
     ASSERT_EQ(capture.Messages().size(), 1u);
     EXPECT_EQ(capture.Messages()[0], "failed, sql: CREATE USER MAPPING FOR x SERVER s OPTIONS (password '***')");
     EXPECT_FALSE(capture.Contains("p''w"));
