@@ -111,6 +111,7 @@ TEST(VisitRecordCopyStates, ConfigPassWithAQuotedPasswordImportsOnceAndLeavesNoF
     db_layer::DBParam param = pWrite->GetParam();
     param.password = "it's 'quoted'";  // trust authentication ignores it; the statement must hold it intact
     CRawTo100 step;
+    vsu_test::CLogCapture quiet;
     for (int nRun = 1; nRun <= 2; ++nRun) {
         SCOPED_TRACE(nRun);
         int nCode = 0;

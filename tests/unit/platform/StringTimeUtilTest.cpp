@@ -1,35 +1,12 @@
-// Formatting, replacement and time-stamp helpers of QarnBase, and the small
-// SQLSTATE codes of DBLayer.
+// The UTC time stamps of QarnBase and the SQLSTATE codes of DBLayer.
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "Qarn/Base/StringUtil.h"
 #include "Qarn/Base/TimeUtil.h"
 #include "db_layer/ErrorCodes.h"
 
-using Qarn::Base::StringUtil::str_fmt;
-using Qarn::Base::StringUtil::StringReplace;
 using Qarn::Base::TimeUtil::TimeT2StrUTCTimeStamp;
-
-TEST(PlatformStringUtil, StrFmtFormatsTheUsedConversionsWithoutLengthLimit) {
-    EXPECT_EQ(str_fmt("%s-%d-%lld", "a", -7, 9007199254740993LL), "a--7-9007199254740993");
-    const std::string strLong(100000, 'x');
-    const std::string strResult = str_fmt("[%s]%d", strLong.c_str(), 42);
-    ASSERT_EQ(strResult.size(), strLong.size() + 4);
-    EXPECT_EQ(strResult.substr(strResult.size() - 4), "x]42");
-    EXPECT_EQ(str_fmt("%s", ""), "");
-}
-
-TEST(PlatformStringUtil, StringReplaceWorksLeftToRightAndNeverRescansInsertedText) {
-    EXPECT_EQ(StringReplace("it's 'x'", "'", "''"), "it''s ''x''");
-    EXPECT_EQ(StringReplace("2024-01-31", "-", ""), "20240131");
-    EXPECT_EQ(StringReplace("aaa", "aa", "b"), "ba");
-    EXPECT_EQ(StringReplace("abab", "ab", "abab"), "abababab");
-    EXPECT_EQ(StringReplace("xyz", "", "q"), "xyz");
-    EXPECT_EQ(StringReplace("", "a", "b"), "");
-    EXPECT_EQ(StringReplace("no match", "zz", "y"), "no match");
-}
 
 TEST(PlatformTimeUtil, TimeStampIsUtcInPostgresLiteralLayout) {
     EXPECT_EQ(TimeT2StrUTCTimeStamp(0), "1970-01-01 00:00:00");
