@@ -2,27 +2,14 @@
 
 namespace vsu_test {
 
-CFakeConnect& CFakeConnect::OnRows(const std::string& strSql, std::vector<FakeRow> rows, bool bSubstring,
-                                   int nTimes) {
-    SScript script;
-    script.strSql = strSql;
-    script.bSubstring = bSubstring;
-    script.nTimes = nTimes;
-    script.rows = std::move(rows);
-    m_scripts.push_back(std::move(script));
+CFakeConnect& CFakeConnect::OnRows(const std::string& strSql, std::vector<FakeRow> rows, bool bSubstring, int nTimes) {
+    m_scripts.push_back(SScript{strSql, bSubstring, nTimes, false, 0, "", std::move(rows)});
     return *this;
 }
 
 CFakeConnect& CFakeConnect::OnFail(const std::string& strSql, int nCode, const std::string& strText, bool bSubstring,
                                    int nTimes) {
-    SScript script;
-    script.strSql = strSql;
-    script.bSubstring = bSubstring;
-    script.nTimes = nTimes;
-    script.bFail = true;
-    script.nCode = nCode;
-    script.strText = strText;
-    m_scripts.push_back(std::move(script));
+    m_scripts.push_back(SScript{strSql, bSubstring, nTimes, true, nCode, strText, {}});
     return *this;
 }
 
@@ -73,18 +60,13 @@ bool CFakeConnect::Answer(const std::string& strSql, bool bTransactionCall) {
 bool CFakeConnect::Execute(const std::string& strSql) { return Run(strSql, "EXEC"); }
 bool CFakeConnect::Query(const std::string& strSql) { return Run(strSql, "QUERY"); }
 
-bool CFakeConnect::BeginTransaction() {
-    calls.push_back("BEGIN");
-    return Answer("BEGIN", true);
+bool CFakeConnect::Transaction(const char* szCommand) {
+    calls.push_back(szCommand);
+    return Answer(szCommand, true);
 }
-bool CFakeConnect::Commit() {
-    calls.push_back("COMMIT");
-    return Answer("COMMIT", true);
-}
-bool CFakeConnect::Rollback() {
-    calls.push_back("ROLLBACK");
-    return Answer("ROLLBACK", true);
-}
+bool CFakeConnect::BeginTransaction() { return Transaction("BEGIN"); }
+bool CFakeConnect::Commit() { return Transaction("COMMIT"); }
+bool CFakeConnect::Rollback() { return Transaction("ROLLBACK"); }
 
 int CFakeConnect::GetLastError(std::string& strErrorInfo) {
     strErrorInfo = m_strLastText;

@@ -34,7 +34,6 @@ public:
     CFakeConnect& OnFail(const std::string& strSql, int nCode, const std::string& strText, bool bSubstring = false,
                          int nTimes = -1);
     // GetInt(position) counts the columns of a scripted row in name order.
-
     // Only the texts sent, in order, with Execute and Query alike.
     std::vector<std::string> Statements() const;
     // Texts sent that contain strPart.
@@ -67,6 +66,7 @@ private:
         std::vector<FakeRow> rows;
     };
     bool Run(const std::string& strSql, const char* szKind);
+    bool Transaction(const char* szCommand);
     bool Answer(const std::string& strSql, bool bTransactionCall);
     const FakeRow* Current() const;
 

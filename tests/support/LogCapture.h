@@ -2,7 +2,6 @@
 // tests can check texts and levels. Restores the sink's default on destruction.
 #pragma once
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace vsu_test {
@@ -20,16 +19,10 @@ public:
         std::string strMessage;  // the message after "<time> <LEVEL> visitor "
     };
     std::vector<SLine> Lines() const;
-    std::vector<std::string> Messages() const;
-    // Messages of that level, in order.
-    std::vector<std::string> Messages(int nLevel) const;
+    // Messages of that level (every level when negative), in order.
+    std::vector<std::string> Messages(int nLevel = -1) const;
     bool Contains(const std::string& strPart) const;
     void Clear();
 };
-
-// A message without its trailing "[file(line)]", for comparing whole texts.
-inline std::string WithoutPosition(const std::string& strMessage) {
-    return strMessage.substr(0, strMessage.rfind('['));
-}
 
 }  // namespace vsu_test

@@ -36,21 +36,9 @@ public:
     CVersion GetFromVersion() const { return CVersion(m_strFromVersion); }
     CVersion GetToVersion() const { return CVersion(m_strToVersion); }
 
-    // The step forms, public so that tests drive them directly.
-    // Runs the step's script whole on the wrapper and records the run in its
-    // history (CScriptHistory); the parameters are unused.
-    bool UpgradeCourse_Config_UpgradeBySQLFile(int& nErrorCode, std::string& strErrorInfo,
-                                               db_layer::DBParam dbParam, DBAccessConnPtr pConn);
-    void SetUpgradeFinished(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pConn);
-    void SetUpgradeStarted(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pConn);
+    // The progress update and the key range, also for the key walk a step hands its batches to.
     bool SetUpgradeProgress(int& nErrorCode, std::string& strErrorInfo, int nSchedule, int nRateProgress,
                             DBAccessConnPtr pConn);
-    bool QueryUpgradeStatus(int& nErrorCode, std::string& strErrorInfo, int* pStatus, int* pSchedule,
-                            int* pRateProgress, DBAccessConnPtr pConn);
-    bool QueryMaxValue(int& nErrorCode, std::string& strErrorInfo, int* pMax, std::string strTable,
-                       std::string strColumn, DBAccessConnPtr pConn);
-    bool QueryMinValue(int& nErrorCode, std::string& strErrorInfo, int* pMin, std::string strTable,
-                       std::string strColumn, DBAccessConnPtr pConn);
     bool QueryMaxMinValue(int& nErrorCode, std::string& strErrorInfo, int* pMax, int* pMin, std::string strTable,
                           std::string strColumn, DBAccessConnPtr pConn);
 
@@ -61,6 +49,19 @@ public:
     const SStepLiterals& Literals() const { return m_literals; }
 
 protected:
+    // The step forms every step shares. Runs the step's script whole on the wrapper and records the run in its
+    // history (CScriptHistory); the parameters are unused.
+    bool UpgradeCourse_Config_UpgradeBySQLFile(int& nErrorCode, std::string& strErrorInfo,
+                                               db_layer::DBParam dbParam, DBAccessConnPtr pConn);
+    void SetUpgradeFinished(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pConn);
+    void SetUpgradeStarted(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pConn);
+    bool QueryUpgradeStatus(int& nErrorCode, std::string& strErrorInfo, int* pStatus, int* pSchedule,
+                            int* pRateProgress, DBAccessConnPtr pConn);
+    bool QueryMaxValue(int& nErrorCode, std::string& strErrorInfo, int* pMax, std::string strTable,
+                       std::string strColumn, DBAccessConnPtr pConn);
+    bool QueryMinValue(int& nErrorCode, std::string& strErrorInfo, int* pMin, std::string strTable,
+                       std::string strColumn, DBAccessConnPtr pConn);
+
     // The pass of a step that has no work in it: true, touches nothing.
     static bool UpgradeCourse_Trivial() { return true; }
     // The runner on the given wrapper, and on failure the step's line

@@ -30,6 +30,7 @@ public:
                                          db_layer::CConnect* pSecondConn, db_layer::CConnect* pThirdConn,
                                          db_layer::DBParam dbParam) override;
 
+private:
     // Check points and self-appointment flags.
     bool UpgradeCourse_Config_CheakPoint(int& nErrorCode, std::string& strErrorInfo, db_layer::DBParam dbParam,
                                          DBAccessConnPtr pConn);
@@ -79,7 +80,6 @@ public:
     // Flow number: the first ten characters of the creation time without '-', then the process id.
     static std::string MakeFlowNumber(const std::string& strCreateTime, int nProcessId);
 
-private:
     // bLeave: the first and the second connection reach one database whose check
     // points the configuration pass already rebuilt (its mark is among setSecondMarks).
     bool CheckPointsRebuiltInSharedDatabase(int& nErrorCode, std::string& strErrorInfo, bool& bLeave,

@@ -28,6 +28,7 @@ public:
                                         db_layer::CConnect* pSecondConn, db_layer::CConnect* pThirdConn,
                                         db_layer::DBParam dbParam) override;
 
+private:
     bool UpdateReceiveTemplate(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pConn);
     bool InitialDataToReceiveTemplate(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pConn);
     bool SetWhatsAppTemplateToBaseConfig(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pConn);
@@ -47,7 +48,6 @@ public:
     bool AdjustBaseConfig(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pIncreConn,
                           DBAccessConnPtr pUpgradedConn);
 
-private:
     // Ids (of the incremental database) of the templates whose copy the upgraded database holds already.
     bool FindCopiedEmailTemplate(int& nErrorCode, std::string& strErrorInfo,
                                  const std::vector<EmailTemplateInfo>& vecTemplates, DBAccessConnPtr pConn,

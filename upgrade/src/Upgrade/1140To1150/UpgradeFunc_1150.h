@@ -27,13 +27,13 @@ public:
                                         db_layer::CConnect* pSecondConn, db_layer::CConnect* pThirdConn,
                                         db_layer::DBParam dbParam) override;
 
+private:
     // Reads and rewrites every template of types 3 and 6 through one wrapper, in one call.
     bool UpdateCourse_EmailConfig(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pConn);
     // The same for the templates of types 3 and 6 that lack their button text
     // (moved in after the rewrite); rewritten ones are not selected again.
     bool UpdateMovedEmailTemplates(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pConn);
 
-private:
     // Script, then the rewrite; szOperation names the pass in the script's failure line.
     bool UpgradeTemplates(int& nErrorCode, std::string& strErrorInfo, const db_layer::DBParam& dbParam,
                           DBAccessConnPtr pConn, const char* szOperation);

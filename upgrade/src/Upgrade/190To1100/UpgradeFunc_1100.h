@@ -22,6 +22,7 @@ public:
                                          db_layer::CConnect* pSecondConn, db_layer::CConnect* pThirdConn,
                                          db_layer::DBParam dbParam) override;
 
+private:
     // Keeps, per id, the row first by ascending create_time over the table and all
     // its sub-tables together; every other row of that id is deleted.
     bool DeleteDuplicateValues(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pConn,
@@ -31,7 +32,6 @@ public:
     bool ModifySubTablePrimaryKey(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pConn,
                                   const std::string& strTableName, const std::string& strFieldName);
 
-private:
     // Duplicates, then keys, on one wrapper; log lines name szOperation.
     bool PrepareRecordTables(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pConn,
                              const char* szOperation);

@@ -29,6 +29,7 @@ public:
                                          db_layer::CConnect* pSecondConn, db_layer::CConnect* pThirdConn,
                                          db_layer::DBParam dbParam) override;
 
+private:
     // Configuration pass. Reads go through pRead, everything else through pWrite.
     bool ImportForeignTables(int& nErrorCode, std::string& strErrorInfo, db_layer::DBParam dbParam,
                              DBAccessConnPtr pWrite);
