@@ -219,9 +219,14 @@ lock_wait_shown_bounded_by_lock_timeout_and_resumed)
     [[ $(grep -c '^visitor-upgrade: pass ' "$WORK/err") -eq 1 ]] || fail "expected exactly one pass line"
     # The step is named from the first look on, though the pass is stuck behind the lock.
     expect_err '^visitor-upgrade: records [0-9]+s \| CRawTo100 visit records$'
-    # Released, the rerun copies every visit record exactly once, long enough to be watched.
+    # Released, the rerun copies every visit record exactly once; one row held for 1.5 s lets the
+    # progress line be watched however fast the machine copies the rest.
     q "$db" "SELECT pg_terminate_backend($holder)" >/dev/null
     wait "$holder_client" 2>/dev/null
+    "${PSQL[@]}" -d "$db" -c "CREATE FUNCTION public.test_slow() RETURNS trigger LANGUAGE plpgsql AS
+        \$\$ BEGIN PERFORM pg_sleep(1.5); RETURN NEW; END \$\$;
+        CREATE TRIGGER test_slow BEFORE INSERT ON visitor.visitor_record FOR EACH ROW
+        WHEN (NEW.object_guid = md5('7500')) EXECUTE FUNCTION public.test_slow();" >/dev/null || fail "trigger"
     host run --from 0.0.0 --pass records --db1 "dbname=$db" --workdir "$ROOT/fixtures" --lock-timeout 3s \
         --log-file "$WORK/upgrade.log" --progress-json "$WORK/progress.json"
     expect_rc 0 "records pass after the lock was released"
