@@ -311,10 +311,11 @@ struct CConnect::SImpl {
         if (!Run(szCommand, true))
             return false;
         // The server answers COMMIT of a failed transaction with ROLLBACK.
-        const char* szStatus = pResult ? PQcmdStatus(pResult.get()) : "";
-        const std::string strStatus = szStatus;
+        // A copy: the status text lives in the result, which the cursor lets go.
+        const std::string strStatus = pResult ? PQcmdStatus(pResult.get()) : "";
+        const char* szStatus = strStatus.c_str();
         SetCursor(nullptr);
-        if (std::strcmp(szCommand, "COMMIT") == 0 && strStatus == "ROLLBACK") {
+        if (std::strcmp(szCommand, "COMMIT") == 0 && std::strcmp(szStatus, "ROLLBACK") == 0) {
             Fail(ErrorCode::kTransactionState,
                  "COMMIT failed: the transaction had failed before and was rolled back; none of its "
                  "statements took effect");
