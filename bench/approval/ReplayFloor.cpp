@@ -1,9 +1,10 @@
 // The floor of the records pass: a bare libpq loop that sends the statements a
 // captured host run sent on the connections of the records pass (the step's and
 // the id source's), in the same order, each with one round trip, and reads
-// every field of every row it gets back. Prints: statements seconds fields.
+// every field of every row it gets back. Prints: statements seconds fields cpu_seconds.
 //   approval_replay_floor CAPTURE CONNINFO
 #include <libpq-fe.h>
+#include <sys/resource.h>
 
 #include <chrono>
 #include <cstdio>
@@ -79,6 +80,8 @@ int main(int argc, char** argv) {
 
     std::size_t nSent = 0;
     std::size_t nFields = 0;
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
     const auto start = std::chrono::steady_clock::now();
     for (std::size_t i = nFirst; i < vecAll.size(); ++i) {
         const SStatement& s = vecAll[i];
@@ -101,7 +104,12 @@ int main(int argc, char** argv) {
         ++nSent;
     }
     const double dSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    auto cpu = [](const rusage& u) {
+        return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    };
     for (auto& conn : conns) PQfinish(conn.second);
-    std::printf("%zu %.3f %zu\n", nSent, dSeconds, nFields);
+    std::printf("%zu %.3f %zu %.3f\n", nSent, dSeconds, nFields, cpu(after) - cpu(before));
     return 0;
 }

@@ -1,7 +1,8 @@
 // Preloaded into the host (LD_PRELOAD) by the benchmark: records every text the
-// process sends with libpq's PQsendQuery, in order, with the connection it went
-// to, into the file named by VSU_CAPTURE. The records let the bare libpq loop
-// send the very same statements. Not part of any product build.
+// process sends with libpq's PQsendQuery (one text at a time) or
+// PQsendQueryParams (the statements of a batch), in order, with the connection
+// it went to, into the file named by VSU_CAPTURE. The records let the bare
+// libpq loop send the very same statements one by one. Not part of any product build.
 #include <dlfcn.h>
 #include <libpq-fe.h>
 
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <map>
 #include <mutex>
+#include <string>
 
 namespace {
 
@@ -17,23 +19,35 @@ std::map<const PGconn*, int> g_connections;
 std::FILE* g_pFile = nullptr;
 
 using SendQuery = int (*)(PGconn*, const char*);
+using SendQueryParams = int (*)(PGconn*, const char*, int, const Oid*, const char* const*, const int*, const int*,
+                                int);
+
+void Record(const PGconn* pConn, const char* szQuery) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (g_pFile == nullptr) {
+        const char* szPath = std::getenv("VSU_CAPTURE");
+        g_pFile = std::fopen(szPath != nullptr ? szPath : "/dev/null", "w");
+    }
+    auto it = g_connections.emplace(pConn, static_cast<int>(g_connections.size())).first;
+    // "<connection> <length>\n<text>\n": texts may hold newlines.
+    std::fprintf(g_pFile, "%d %zu\n", it->second, std::char_traits<char>::length(szQuery));
+    std::fwrite(szQuery, 1, std::char_traits<char>::length(szQuery), g_pFile);
+    std::fputc('\n', g_pFile);
+    std::fflush(g_pFile);
+}
 
 }  // namespace
 
 extern "C" int PQsendQuery(PGconn* pConn, const char* szQuery) {
     static SendQuery fnReal = reinterpret_cast<SendQuery>(dlsym(RTLD_NEXT, "PQsendQuery"));
-    {
-        std::lock_guard<std::mutex> lock(g_mutex);
-        if (g_pFile == nullptr) {
-            const char* szPath = std::getenv("VSU_CAPTURE");
-            g_pFile = std::fopen(szPath != nullptr ? szPath : "/dev/null", "w");
-        }
-        auto it = g_connections.emplace(pConn, static_cast<int>(g_connections.size())).first;
-        // "<connection> <length>\n<text>\n": texts may hold newlines.
-        std::fprintf(g_pFile, "%d %zu\n", it->second, std::char_traits<char>::length(szQuery));
-        std::fwrite(szQuery, 1, std::char_traits<char>::length(szQuery), g_pFile);
-        std::fputc('\n', g_pFile);
-        std::fflush(g_pFile);
-    }
+    Record(pConn, szQuery);
     return fnReal(pConn, szQuery);
+}
+
+extern "C" int PQsendQueryParams(PGconn* pConn, const char* szQuery, int nParams, const Oid* pTypes,
+                                 const char* const* pValues, const int* pLengths, const int* pFormats,
+                                 int nResultFormat) {
+    static SendQueryParams fnReal = reinterpret_cast<SendQueryParams>(dlsym(RTLD_NEXT, "PQsendQueryParams"));
+    Record(pConn, szQuery);
+    return fnReal(pConn, szQuery, nParams, pTypes, pValues, pLengths, pFormats, nResultFormat);
 }

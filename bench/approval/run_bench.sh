@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
 # Records pass of the approval migration (1.11.0 -> 1.12.0): the host command
-# against the floor, a bare libpq loop sending the very same statements.
+# against the floor, a bare libpq loop sending the very same statements one by
+# one, and the limit, the same conversion as a few set-based statements.
 #
 #   bench/approval/run_bench.sh [BUILD_DIR] [N ...]      (default: build, 10000 100000)
 #
 # For each N: the reference database at 1.11.0 (fixtures/build-at) topped up to
-# N appointments and N/2 live review records, copied three times. The host runs
+# N appointments and N/2 live review records, copied four times. The host runs
 # the records pass on the first copy (timed by the host's own pass line, peak
-# memory by /usr/bin/time); a second host run on the second copy records the
-# statements it sends (LD_PRELOAD capture); the floor replays those statements
-# on the third copy. Runs its own throwaway server; needs the targets
+# memory and CPU by /usr/bin/time); a second host run on the second copy records
+# the statements it sends (LD_PRELOAD capture); the floor replays those
+# statements on the third copy; the set-based conversion runs on the fourth. Runs its own throwaway server; needs the targets
 # visitor-upgrade, approval_statement_capture and approval_replay_floor.
 #
 #   OUTLIER=without|with bench/approval/run_bench.sh ...
@@ -63,7 +64,46 @@ records_pass() { # DB LOG [env...]
 }
 
 [[ -z ${OUTLIER:-} ]] || echo "one appointment at 2147483647: $OUTLIER; review records marked deleted"
-printf '%-8s %-9s %-12s %-12s %-12s %-12s %-7s %-14s\n' N records host_s host_rec/s floor_s floor_rec/s ratio host_peak_KiB
+printf '%-8s %-9s %-8s %-11s %-8s %-11s %-11s %-8s %-8s %-13s %-13s %-13s\n' N records host_s host_rec/s floor_s \
+    floor_rec/s host/floor set_s set/host host_peak_KiB host_cpu_us/r floor_cpu_us/r
+# The limit: appointments and reviews converted by a few statements inside the server.
+set_based() { # DB
+    "${PSQL[@]}" -d "$1" <<'SQL'
+BEGIN;
+CREATE TEMP TABLE a_map ON COMMIT DROP AS SELECT id, create_time, update_time, interviewee_id,
+    nextval('officeworkflow.approve_process_id_seq')::int AS p, nextval('officeworkflow.approve_process_node_id_seq')::int AS n
+FROM visitor.visitor_appoint_record;
+UPDATE visitor.visitor_appoint_record a SET appoint_approval_flow_id = replace(left(m.create_time::text, 10), '-', '') || m.p,
+    submit_person_type = 0, submit_person_id = 1 FROM a_map m WHERE a.id = m.id;
+INSERT INTO officeworkflow.approve_process(id, process_num, process_type, applicant_id, approve_flow_id,
+    next_approve_node_id, agnet_user_id, status, is_auto_approval, create_time, update_time, is_deleted)
+SELECT p, replace(left(create_time::text, 10), '-', '') || p, 4, interviewee_id, -1, 1, 1, 1, 1, create_time, update_time, 0
+FROM a_map;
+INSERT INTO officeworkflow.approve_process_node(id, approve_process_id, approve_flow_node_id, serial_num, node_status,
+    approver_id, approval_comment, approver_type, approval_time, create_time, update_time, is_deleted)
+SELECT n, p, -1, 1, 1, 1, '', 0, create_time, create_time, update_time, 0 FROM a_map;
+CREATE TEMP TABLE r_map ON COMMIT DROP AS SELECT r.*, nextval('officeworkflow.approve_process_id_seq')::int + 1000000 AS p,
+    nextval('visitor.visitor_appoint_record_id_seq')::int AS a, nextval('officeworkflow.approve_process_node_id_seq')::int + 1000000 AS n
+FROM visitor.visitor_appoint_reveiw_record r WHERE appoint_review_status IN (0, 2, 3) AND is_deleted = 0;
+INSERT INTO visitor.visitor_appoint_record(appoint_approval_flow_id, submit_person_type, submit_person_id, id, object_guid,
+    visitor_id, interviewee_id, visit_reason_id, visit_reason_detail, appointment_status, start_valid_time, end_valid_time,
+    start_time_differ, end_time_differ, create_time, update_time, qr_code_valid_num)
+SELECT replace(left(create_time::text, 10), '-', '') || p, 0, 1, a, object_guid, visitor_id, interviewee_id, visit_reason_id,
+    visit_reason_detail, CASE appoint_review_status WHEN 2 THEN 9 WHEN 3 THEN 1 ELSE 8 END, start_valid_time,
+    end_valid_time, start_time_differ, end_time_differ, create_time, update_time, 0 FROM r_map;
+INSERT INTO officeworkflow.approve_process(id, process_num, process_type, applicant_id, approve_flow_id,
+    next_approve_node_id, agnet_user_id, status, abnormal_cause, is_auto_approval, create_time, update_time, is_deleted)
+SELECT p, replace(left(create_time::text, 10), '-', '') || p, 4, interviewee_id, -1, 1, -1,
+    CASE appoint_review_status WHEN 2 THEN 3 WHEN 3 THEN 5 ELSE 0 END, CASE appoint_review_status WHEN 3 THEN 3 ELSE 0 END,
+    0, create_time, update_time, 0 FROM r_map;
+INSERT INTO officeworkflow.approve_process_node(id, approve_process_id, approve_flow_node_id, serial_num, node_status,
+    approver_id, approval_comment, approver_type, approval_time, create_time, update_time, is_deleted)
+SELECT n, p, -1, 1, 2, 1, '', 0, create_time, create_time, update_time, 0 FROM r_map;
+UPDATE visitor.visitor_appoint_reveiw_record r SET appoint_approval_flow_id = replace(left(m.create_time::text, 10), '-', '') || m.p
+FROM r_map m WHERE r.id = m.id;
+COMMIT;
+SQL
+}
 outlier() {
     [[ -n ${OUTLIER:-} ]] || return 0
     [[ $OUTLIER == with || $OUTLIER == without ]] || { echo "run_bench: OUTLIER is with or without" >&2; exit 2; }
@@ -78,25 +118,31 @@ for n in "${SIZES[@]}"; do
     outlier
     records=$(psql -X -At -d bench_base -c "SELECT (SELECT count(*) FROM visitor.visitor_appoint_record) +
         (SELECT count(*) FROM visitor.visitor_appoint_reveiw_record WHERE is_deleted = 0 AND appoint_review_status IN (0, 2, 3))")
-    for copy in bench_host bench_capture bench_floor; do
+    for copy in bench_host bench_capture bench_floor bench_set; do
         dropdb --if-exists "$copy" 2>/dev/null
         createdb -T bench_base "$copy"
     done
 
-    out=$(/usr/bin/time -f 'peak %M' -o "$WORK/time" bash -c "$(declare -f records_pass); BIN='$BIN' ROOT='$ROOT' records_pass bench_host '$WORK/host.log'")
+    out=$(/usr/bin/time -f 'peak %M cpu %U %S' -o "$WORK/time" bash -c "$(declare -f records_pass); BIN='$BIN' ROOT='$ROOT' records_pass bench_host '$WORK/host.log'")
     host_s=$(sed -n 's/.*pass records finished in \([0-9.]*\) s.*/\1/p' <<<"$out")
     [[ -n $host_s ]] || { echo "$out" >&2; tail -5 "$WORK/host.log" >&2; exit 1; }
-    peak=$(sed -n 's/^peak //p' "$WORK/time")
+    read -r peak host_cpu < <(awk '/^peak/ { print $2, $4 + $5 }' "$WORK/time")
 
     records_pass bench_capture "$WORK/capture.log" LD_PRELOAD="$BIN/libapproval_statement_capture.so" \
         VSU_CAPTURE="$WORK/capture" >/dev/null
-    read -r sent floor_s _ < <("$BIN/approval_replay_floor" "$WORK/capture" "dbname=bench_floor")
+    read -r sent floor_s _ floor_cpu < <("$BIN/approval_replay_floor" "$WORK/capture" "dbname=bench_floor")
 
     same=$(psql -X -At -d bench_host -c "SELECT count(*) FROM officeworkflow.approve_process")
     same_floor=$(psql -X -At -d bench_floor -c "SELECT count(*) FROM officeworkflow.approve_process")
     [[ $same == "$same_floor" ]] || { echo "host wrote $same processes, floor $same_floor" >&2; exit 1; }
+    start=$(date +%s.%N)
+    set_based bench_set
+    set_s=$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { print b - a }')
+    same_set=$(psql -X -At -d bench_set -c "SELECT count(*) FROM officeworkflow.approve_process")
+    [[ $same == "$same_set" ]] || { echo "host wrote $same processes, the set-based statements $same_set" >&2; exit 1; }
 
-    awk -v n="$n" -v r="$records" -v h="$host_s" -v f="$floor_s" -v p="$peak" -v s="$sent" 'BEGIN {
-        printf "%-8d %-9d %-12.2f %-12.0f %-12.2f %-12.0f %-7.3f %-14d (%d statements)\n",
-            n, r, h, r / h, f, r / f, f / h, p, s }'
+    awk -v n="$n" -v r="$records" -v h="$host_s" -v f="$floor_s" -v p="$peak" -v s="$sent" -v x="$set_s" \
+        -v hc="$host_cpu" -v fc="$floor_cpu" 'BEGIN {
+        printf "%-8d %-9d %-8.2f %-11.0f %-8.2f %-11.0f %-11.2f %-8.2f %-8.1f %-13d %-13.1f %-13.1f (%d statements)\n",
+            n, r, h, r / h, f, r / f, f / h, x, h / x, p, hc * 1e6 / r, fc * 1e6 / r, s }'
 done

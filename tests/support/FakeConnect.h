@@ -41,6 +41,10 @@ public:
 
     bool Execute(const std::string& strSql) override;
     bool Query(const std::string& strSql) override;
+    // One statement after another through Execute or Query: tests see a batch as its statements.
+    std::size_t ExecuteBatch(const std::vector<std::string>& vecSql, const BatchReader& fnReader) override {
+        return ExecuteOneByOne(vecSql, fnReader);
+    }
     bool BeginTransaction() override;
     bool Commit() override;
     bool Rollback() override;

@@ -1,14 +1,17 @@
 // CConnect over libpq. Every call sends its whole text with the simple query
 // protocol and reads every result before it returns, so nothing is left pending
-// on the connection; only the last result is kept as the cursor.
+// on the connection; only the last result is kept as the cursor. A batch is
+// sent in pipeline mode and likewise read to its end before the call returns.
 #include "db_layer/CConnect.h"
 
 #include <libpq-fe.h>
+#include <poll.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <unordered_map>
 
 #include "StatementTrace.h"
 #include "db_layer/ErrorCodes.h"
@@ -78,6 +81,9 @@ struct CConnect::SImpl {
     PGconn* pConn = nullptr;
     ResultPtr pResult;  // the cursor: last result of the last Query
     int nRow = 0;
+    // Column positions of the cursor's result by the names asked so far: a
+    // reader asks the same names on every row, and each is looked up once.
+    std::unordered_map<std::string, int> mapColumns;
     int nLastCode = ErrorCode::kNone;
     std::string strLastText;
     // A read that could not be answered; the next statement is refused once.
@@ -109,32 +115,46 @@ struct CConnect::SImpl {
 
     bool HasRow() const { return pResult && nRow < PQntuples(pResult.get()); }
 
+    void SetCursor(ResultPtr pNew)
+    {
+        pResult = std::move(pNew);
+        nRow = 0;
+        mapColumns.clear();
+    }
+
     // Column index by exact name, then case-insensitively; -1 when absent.
-    int ColumnIndex(const std::string& strColumn) const
+    int ColumnIndex(const std::string& strColumn)
     {
         if (!pResult)
             return -1;
+        const auto it = mapColumns.find(strColumn);
+        if (it != mapColumns.end())
+            return it->second;
         const int nFields = PQnfields(pResult.get());
-        for (int i = 0; i < nFields; ++i) {
+        int nFound = -1;
+        for (int i = 0; i < nFields && nFound < 0; ++i) {
             if (strColumn == PQfname(pResult.get(), i))
-                return i;
+                nFound = i;
         }
-        for (int i = 0; i < nFields; ++i) {
+        for (int i = 0; i < nFields && nFound < 0; ++i) {
             if (strcasecmp(strColumn.c_str(), PQfname(pResult.get(), i)) == 0)
-                return i;
+                nFound = i;
         }
-        return -1;
+        mapColumns.emplace(strColumn, nFound);
+        return nFound;
     }
 
-    // Checks that a field can be read; records the failure otherwise.
-    bool CanRead(int nColumn, const std::string& strColumnName)
+    // Checks that a field can be read; records the failure otherwise. The
+    // column's description is made only for the failure's text.
+    template <typename Describe>
+    bool CanRead(int nColumn, Describe describe)
     {
         if (!HasRow()) {
-            FailRead("cannot read column " + strColumnName + ": there is no current row");
+            FailRead("cannot read column " + describe() + ": there is no current row");
             return false;
         }
         if (nColumn < 0 || nColumn >= PQnfields(pResult.get())) {
-            FailRead("cannot read column " + strColumnName + ": the result has no such column");
+            FailRead("cannot read column " + describe() + ": the result has no such column");
             return false;
         }
         return true;
@@ -183,12 +203,10 @@ struct CConnect::SImpl {
             Fail(ErrorCode::kNoResult, "the server gave no usable result: " + strText);
     }
 
-    // Sends the whole text and reads every result. The first error decides the
-    // outcome; the last successful result becomes the cursor when bKeepRows.
-    bool Run(const std::string& strSql, bool bKeepRows)
+    // What must hold before a text is sent; false with the failure recorded.
+    bool CanSend(const std::string& strSql)
     {
-        pResult.reset();
-        nRow = 0;
+        SetCursor(nullptr);
         if (pConn == nullptr) {
             Fail(ErrorCode::kNoConnection, "the connection is not open");
             return false;
@@ -208,6 +226,23 @@ struct CConnect::SImpl {
                  "the connection to the server was lost: " + TrimTrailing(PQerrorMessage(pConn)));
             return false;
         }
+        return true;
+    }
+
+    // The failure of a text the server answered with no result at all.
+    void FailNoResult(const std::string& strSql)
+    {
+        FailFromResult(nullptr, strSql);
+        if (nLastCode != ErrorCode::kConnectionLost)
+            Fail(ErrorCode::kNoResult, "the server gave no result: " + TrimTrailing(PQerrorMessage(pConn)));
+    }
+
+    // Sends the whole text and reads every result. The first error decides the
+    // outcome; the last successful result becomes the cursor when bKeepRows.
+    bool Run(const std::string& strSql, bool bKeepRows)
+    {
+        if (!CanSend(strSql))
+            return false;
         if (PQsendQuery(pConn, strSql.c_str()) == 0) {
             FailFromResult(nullptr, strSql);
             return false;
@@ -245,15 +280,16 @@ struct CConnect::SImpl {
             return false;
         }
         if (!bAnyResult) {
-            FailFromResult(nullptr, strSql);
-            if (nLastCode != ErrorCode::kConnectionLost)
-                Fail(ErrorCode::kNoResult, "the server gave no result: " + TrimTrailing(PQerrorMessage(pConn)));
+            FailNoResult(strSql);
             return false;
         }
         if (bKeepRows)
-            pResult = std::move(pLast);
+            SetCursor(std::move(pLast));
         return true;
     }
+
+    std::size_t RunBatch(const std::vector<std::string>& vecSql, const BatchReader& fnReader, CConnect& self);
+    bool WaitForSocket(bool bToWrite);
 
     // A transaction command, checked against the server's transaction state.
     bool RunTransactionCommand(const char* szCommand)
@@ -275,8 +311,10 @@ struct CConnect::SImpl {
         if (!Run(szCommand, true))
             return false;
         // The server answers COMMIT of a failed transaction with ROLLBACK.
-        const char* szStatus = pResult ? PQcmdStatus(pResult.get()) : "";
-        pResult.reset();
+        // A copy: the status text lives in the result, which the cursor lets go.
+        const std::string strStatus = pResult ? PQcmdStatus(pResult.get()) : "";
+        const char* szStatus = strStatus.c_str();
+        SetCursor(nullptr);
         if (std::strcmp(szCommand, "COMMIT") == 0 && std::strcmp(szStatus, "ROLLBACK") == 0) {
             Fail(ErrorCode::kTransactionState,
                  "COMMIT failed: the transaction had failed before and was rolled back; none of its "
@@ -286,6 +324,161 @@ struct CConnect::SImpl {
         return true;
     }
 };
+
+// Waits until the server sent something, or until libpq may write again.
+bool CConnect::SImpl::WaitForSocket(bool bToWrite)
+{
+    pollfd poll_fd{PQsocket(pConn), static_cast<short>(POLLIN | (bToWrite ? POLLOUT : 0)), 0};
+    if (poll_fd.fd < 0)
+        return false;
+    for (;;) {
+        if (::poll(&poll_fd, 1, -1) >= 0)
+            return true;
+        if (errno != EINTR)
+            return false;
+    }
+}
+
+// Every text is queued at once (the connection is non-blocking, so libpq's
+// buffer takes them all and nothing can wait on a full socket while the server
+// waits on ours); libpq writes while the results are read. A statement counts
+// when its results are complete: success, the first failure, or skipped after
+// it. The trace gets each statement as it is answered, so statements skipped
+// after a failure never show, as they would never have been sent one by one.
+std::size_t CConnect::SImpl::RunBatch(const std::vector<std::string>& vecSql, const BatchReader& fnReader,
+                                      CConnect& self)
+{
+    const char* szKind = fnReader ? "query" : "execute";
+    const std::size_t nTotal = vecSql.size();
+    auto traceFailed = [&](std::size_t nFailed) {
+        CStatementTrace::Write(strTraceLabel, szKind, vecSql[nFailed]);
+        CStatementTrace::Write(strTraceLabel, "failed", std::to_string(nLastCode));
+        return nFailed;
+    };
+    if (nTotal == 0)
+        return 0;
+    if (!CanSend(vecSql[0]))
+        return traceFailed(0);
+    // The texts up to the first empty one are sent; the empty one then fails as Execute would.
+    std::size_t nSend = 0;
+    while (nSend < nTotal && !vecSql[nSend].empty())
+        ++nSend;
+    if (PQsetnonblocking(pConn, 1) != 0 || PQenterPipelineMode(pConn) == 0) {
+        PQsetnonblocking(pConn, 0);
+        Fail(ErrorCode::kNoResult, "cannot send a batch: " + TrimTrailing(PQerrorMessage(pConn)));
+        return traceFailed(0);
+    }
+
+    std::size_t nQueued = 0;
+    while (nQueued < nSend &&
+           PQsendQueryParams(pConn, vecSql[nQueued].c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) != 0)
+        ++nQueued;
+    const std::string strSendFailure = nQueued < nSend ? TrimTrailing(PQerrorMessage(pConn)) : std::string();
+    bool bBroken = PQpipelineSync(pConn) == 0;
+
+    const std::size_t kNone = nTotal;
+    std::size_t nDone = 0;
+    std::size_t nFailed = kNone;
+    bool bReadRefused = false;  // a reader's failed read refused statement nFailed
+    ResultPtr pFailure;         // the server's error for statement nFailed, if it sent one
+    ResultPtr pAnswer, pError;  // the results of statement nDone so far
+    bool bSynced = false;
+    auto complete = [&] {
+        const std::size_t nThis = nDone++;
+        if (nFailed != kNone)
+            return;  // skipped after the failure: it took no effect
+        CStatementTrace::Write(strTraceLabel, szKind, vecSql[nThis]);
+        if (pError || !pAnswer) {
+            nFailed = nThis;
+            pFailure = std::move(pError);
+            return;
+        }
+        if (!fnReader)
+            return;
+        SetCursor(std::move(pAnswer));
+        fnReader(nThis, self);
+        if (bReadFailed && nThis + 1 < nTotal) {
+            // One by one, the read failure would have refused the next statement.
+            bReadFailed = false;
+            bReadRefused = true;
+            nFailed = nThis + 1;
+            CStatementTrace::Write(strTraceLabel, szKind, vecSql[nFailed]);
+        }
+    };
+    auto drain = [&] {
+        while (!bSynced && !PQisBusy(pConn)) {
+            PGresult* pRaw = PQgetResult(pConn);
+            if (pRaw == nullptr) {
+                if (nDone >= nQueued)
+                    return;  // only the synchronisation point is still to come
+                complete();
+                pAnswer.reset();
+                pError.reset();
+                continue;
+            }
+            ResultPtr pOne(pRaw);
+            switch (PQresultStatus(pRaw)) {
+            case PGRES_PIPELINE_SYNC:
+                bSynced = true;
+                break;
+            case PGRES_PIPELINE_ABORTED:
+                break;
+            case PGRES_BAD_RESPONSE:
+            case PGRES_FATAL_ERROR:
+            case PGRES_NONFATAL_ERROR:
+                if (!pError)
+                    pError = std::move(pOne);
+                break;
+            default:
+                pAnswer = std::move(pOne);
+                break;
+            }
+        }
+    };
+    while (!bBroken) {
+        const int nFlush = PQflush(pConn);
+        drain();
+        if (bSynced)
+            break;
+        if (nFlush < 0 || PQstatus(pConn) == CONNECTION_BAD || !WaitForSocket(nFlush == 1)) {
+            bBroken = true;
+        } else if (PQconsumeInput(pConn) == 0) {
+            drain();
+            bBroken = true;
+        }
+    }
+
+    if (nFailed == kNone && nDone < nQueued) {
+        nFailed = nDone;  // the connection broke before its answer came
+        CStatementTrace::Write(strTraceLabel, szKind, vecSql[nFailed]);
+    }
+    if (nFailed != kNone && !bReadRefused) {
+        if (pFailure)
+            FailFromResult(pFailure.get(), vecSql[nFailed]);
+        else
+            FailNoResult(vecSql[nFailed]);
+    } else if (nFailed == kNone && nQueued < nSend) {
+        nFailed = nQueued;
+        CStatementTrace::Write(strTraceLabel, szKind, vecSql[nFailed]);
+        Fail(ErrorCode::kNoResult, "the statement could not be sent: " + strSendFailure);
+    } else if (nFailed == kNone && nSend < nTotal) {
+        nFailed = nSend;
+        CStatementTrace::Write(strTraceLabel, szKind, vecSql[nFailed]);
+        Fail(ErrorCode::kEmptyStatement, "the statement text is empty");
+    }
+    // Back to one text at a time; a broken connection stays broken for the next call.
+    for (int nTry = 0; nTry < 2 && PQstatus(pConn) == CONNECTION_OK && PQexitPipelineMode(pConn) == 0; ++nTry) {
+        while (PGresult* pLeft = PQgetResult(pConn))
+            PQclear(pLeft);
+    }
+    PQsetnonblocking(pConn, 0);
+    if (!fnReader)
+        SetCursor(nullptr);
+    if (nFailed == kNone)
+        return nTotal;
+    CStatementTrace::Write(strTraceLabel, "failed", std::to_string(nLastCode));
+    return nFailed;
+}
 
 CConnect::CConnect() : m_pImpl(new SImpl()) {}
 
@@ -297,13 +490,29 @@ CConnect::~CConnect()
 bool CConnect::Execute(const std::string& strSql)
 {
     const bool bOk = m_pImpl->Traced("execute", strSql, [&] { return m_pImpl->Run(strSql, false); });
-    m_pImpl->pResult.reset();
+    m_pImpl->SetCursor(nullptr);
     return bOk;
 }
 
 bool CConnect::Query(const std::string& strSql)
 {
     return m_pImpl->Traced("query", strSql, [&] { return m_pImpl->Run(strSql, true); });
+}
+
+std::size_t CConnect::ExecuteBatch(const std::vector<std::string>& vecSql, const BatchReader& fnReader)
+{
+    return m_pImpl->RunBatch(vecSql, fnReader, *this);
+}
+
+std::size_t CConnect::ExecuteOneByOne(const std::vector<std::string>& vecSql, const BatchReader& fnReader)
+{
+    for (std::size_t i = 0; i < vecSql.size(); ++i) {
+        if (!(fnReader ? Query(vecSql[i]) : Execute(vecSql[i])))
+            return i;
+        if (fnReader)
+            fnReader(i, *this);
+    }
+    return vecSql.size();
 }
 
 bool CConnect::BeginTransaction()
@@ -343,7 +552,7 @@ bool CConnect::IsEOF()
 std::string CConnect::GetString(const std::string& strColumn)
 {
     const int nColumn = m_pImpl->ColumnIndex(strColumn);
-    if (!m_pImpl->CanRead(nColumn, "\"" + strColumn + "\""))
+    if (!m_pImpl->CanRead(nColumn, [&] { return "\"" + strColumn + "\""; }))
         return std::string();
     PGresult* pResult = m_pImpl->pResult.get();
     if (PQgetisnull(pResult, m_pImpl->nRow, nColumn))
@@ -354,7 +563,7 @@ std::string CConnect::GetString(const std::string& strColumn)
 
 int CConnect::GetInt(int nColumn)
 {
-    if (!m_pImpl->CanRead(nColumn, "at position " + std::to_string(nColumn)))
+    if (!m_pImpl->CanRead(nColumn, [&] { return "at position " + std::to_string(nColumn); }))
         return 0;
     PGresult* pResult = m_pImpl->pResult.get();
     if (PQgetisnull(pResult, m_pImpl->nRow, nColumn))
@@ -372,7 +581,7 @@ int CConnect::GetInt(int nColumn)
 int CConnect::GetInt(const std::string& strColumn)
 {
     const int nColumn = m_pImpl->ColumnIndex(strColumn);
-    if (!m_pImpl->CanRead(nColumn, "\"" + strColumn + "\""))
+    if (!m_pImpl->CanRead(nColumn, [&] { return "\"" + strColumn + "\""; }))
         return 0;
     return GetInt(nColumn);
 }
@@ -380,7 +589,7 @@ int CConnect::GetInt(const std::string& strColumn)
 bool CConnect::IsNull(const std::string& strColumn)
 {
     const int nColumn = m_pImpl->ColumnIndex(strColumn);
-    if (!m_pImpl->CanRead(nColumn, "\"" + strColumn + "\""))
+    if (!m_pImpl->CanRead(nColumn, [&] { return "\"" + strColumn + "\""; }))
         return true;
     return PQgetisnull(m_pImpl->pResult.get(), m_pImpl->nRow, nColumn) != 0;
 }
@@ -424,8 +633,7 @@ bool CConnect::Open(const std::string& strConnInfo)
 
 void CConnect::Close()
 {
-    m_pImpl->pResult.reset();
-    m_pImpl->nRow = 0;
+    m_pImpl->SetCursor(nullptr);
     m_pImpl->bReadFailed = false;
     if (m_pImpl->pConn != nullptr) {
         PQfinish(m_pImpl->pConn);

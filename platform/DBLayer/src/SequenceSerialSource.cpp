@@ -25,8 +25,12 @@ std::string OwnSequenceName(const std::string& strTable, const std::string& strC
 
 }  // namespace
 
-CSequenceSerialSource::CSequenceSerialSource(std::string strConnInfo, std::string strTable, std::string strColumn)
-    : m_strConnInfo(std::move(strConnInfo)), m_strTable(std::move(strTable)), m_strColumn(std::move(strColumn)) {}
+CSequenceSerialSource::CSequenceSerialSource(std::string strConnInfo, std::string strTable, std::string strColumn,
+                                             int nBlockSize)
+    : m_strConnInfo(std::move(strConnInfo)),
+      m_strTable(std::move(strTable)),
+      m_strColumn(std::move(strColumn)),
+      m_nBlockSize(nBlockSize > 0 ? nBlockSize : 1) {}
 
 CSequenceSerialSource::~CSequenceSerialSource() { m_conn.Close(); }
 
@@ -86,20 +90,39 @@ bool CSequenceSerialSource::Prepare() {
     return true;
 }
 
+// nextval once per key, all in one statement: every key is the sequence's own,
+// so no other drawer (another source, the platform's inserts) can get it, and
+// the keys need not be consecutive.
+bool CSequenceSerialSource::Reserve(int nCount) {
+    const std::string strDraw = "SELECT nextval(" + Quoted(m_strSequence) + ")::text AS id FROM generate_series(1, " +
+                                std::to_string(nCount) + ")";
+    if (!m_conn.Query(strDraw)) return Fail("cannot draw from the sequence " + m_strSequence);
+    for (; !m_conn.IsEOF(); m_conn.MoveNext()) {
+        const std::string strId = m_conn.GetString("id");
+        char* pEnd = nullptr;
+        const long long llId = std::strtoll(strId.c_str(), &pEnd, 10);
+        // A key that is no number is kept as 0, which Next refuses when its turn comes.
+        m_reserved.push_back(!strId.empty() && *pEnd == '\0' ? llId : 0);
+    }
+    return true;
+}
+
 long long CSequenceSerialSource::Next(const std::string&) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_bReady && !Prepare()) return -1;
-    if (!m_conn.Query("SELECT nextval(" + Quoted(m_strSequence) + ")::text AS id") || m_conn.IsEOF()) {
-        Fail("cannot draw from the sequence " + m_strSequence);
+    if (m_reserved.empty()) {
+        if (!m_bReady && !Prepare()) return -1;
+        // A sequence with fewer than a block's values left refuses the whole
+        // block: the keys below its end are then drawn one at a time.
+        if (!Reserve(m_nBlockSize) && (m_nBlockSize == 1 || !Reserve(1))) return -1;
+    }
+    const long long llId = m_reserved.front();
+    if (llId <= 0 || llId > INT_MAX) {
+        // Keys only grow: every key after this one is refused as well.
+        m_strLastError = "the sequence " + m_strSequence + " gave " + std::to_string(llId) + ", outside 1.." +
+                         std::to_string(INT_MAX);
         return -1;
     }
-    const std::string strId = m_conn.GetString("id");
-    char* pEnd = nullptr;
-    const long long llId = std::strtoll(strId.c_str(), &pEnd, 10);
-    if (strId.empty() || *pEnd != '\0' || llId <= 0 || llId > INT_MAX) {
-        m_strLastError = "the sequence " + m_strSequence + " gave " + strId + ", outside 1.." + std::to_string(INT_MAX);
-        return -1;
-    }
+    m_reserved.pop_front();
     return llId;
 }
 

@@ -17,12 +17,22 @@ void CDBAccessConn::StoreFailure() {
     }
 }
 
+void CDBAccessConn::LogStatementFailure(bool bQuery, const std::string& strSql) {
+    if (bQuery) {
+        UPG_LOG(LOG_WARN, "[%s][CDBAccessConn::ExecuteQuery] Failed, errorcode: %d, errorinfo: %s, sql: %s[%s(%d)]",
+                "UnifiedUpgradeComponent::CDBAccessConn::ExecuteQuery", m_nLastErrorCode, m_strLastErrorInfo.c_str(),
+                strSql.c_str());
+    } else {
+        UPG_LOG(LOG_WARN, "[%s][CDBAccessConn::ExecuteHelper] Failed, errorcode: %d, errorinfo: %s, sql: %s[%s(%d)]",
+                "UnifiedUpgradeComponent::CDBAccessConn::ExecuteHelper", m_nLastErrorCode, m_strLastErrorInfo.c_str(),
+                strSql.c_str());
+    }
+}
+
 bool CDBAccessConn::ExecuteHelper(const std::string& strSql) {
     if (m_pConn != nullptr && m_pConn->Execute(strSql)) return true;
     StoreFailure();
-    UPG_LOG(LOG_WARN, "[%s][CDBAccessConn::ExecuteHelper] Failed, errorcode: %d, errorinfo: %s, sql: %s[%s(%d)]",
-            "UnifiedUpgradeComponent::CDBAccessConn::ExecuteHelper", m_nLastErrorCode, m_strLastErrorInfo.c_str(),
-            strSql.c_str());
+    LogStatementFailure(false, strSql);
     return false;
 }
 
@@ -32,10 +42,27 @@ bool CDBAccessConn::ExecuteQuery(const std::string& strSql, RowReader fnReader) 
         return true;
     }
     StoreFailure();
-    UPG_LOG(LOG_WARN, "[%s][CDBAccessConn::ExecuteQuery] Failed, errorcode: %d, errorinfo: %s, sql: %s[%s(%d)]",
-            "UnifiedUpgradeComponent::CDBAccessConn::ExecuteQuery", m_nLastErrorCode, m_strLastErrorInfo.c_str(),
-            strSql.c_str());
+    LogStatementFailure(true, strSql);
     return false;
+}
+
+std::size_t CDBAccessConn::Batch(const std::vector<std::string>& vecSql,
+                                 const db_layer::CConnect::BatchReader& fnReader) {
+    if (vecSql.empty()) return 0;
+    const std::size_t nDone = m_pConn != nullptr ? m_pConn->ExecuteBatch(vecSql, fnReader) : 0;
+    if (nDone < vecSql.size()) {
+        StoreFailure();
+        LogStatementFailure(static_cast<bool>(fnReader), vecSql[nDone]);
+    }
+    return nDone;
+}
+
+std::size_t CDBAccessConn::ExecuteBatch(const std::vector<std::string>& vecSql) {
+    return Batch(vecSql, db_layer::CConnect::BatchReader());
+}
+
+std::size_t CDBAccessConn::QueryBatch(const std::vector<std::string>& vecSql, const std::vector<RowReader>& vecReaders) {
+    return Batch(vecSql, [&vecReaders](std::size_t nStatement, db_layer::CConnect& conn) { vecReaders[nStatement](conn); });
 }
 
 bool CDBAccessConn::Bracket(bool (db_layer::CConnect::*pfnCall)(), const char* szCommand, const char* szName) {

@@ -25,6 +25,13 @@ public:
     bool ExecuteHelper(const std::string& strSql);
     // The reader runs once after a successful query, whatever the result holds.
     bool ExecuteQuery(const std::string& strSql, RowReader fnReader);
+    // Batches (db_layer::CConnect::ExecuteBatch): the statements go to the
+    // server together and are answered in order; the result is how many
+    // succeeded. The first that failed is stored and logged exactly as
+    // ExecuteHelper, or ExecuteQuery for QueryBatch, would have logged it alone;
+    // those after it took no effect. vecReaders[i] reads the rows of vecSql[i].
+    std::size_t ExecuteBatch(const std::vector<std::string>& vecSql);
+    std::size_t QueryBatch(const std::vector<std::string>& vecSql, const std::vector<RowReader>& vecReaders);
     // The transaction calls fail like a statement: the failure is stored and
     // logged at level 4 with the command ("BEGIN", "COMMIT", "ROLLBACK"). A
     // COMMIT that the server refused (a deferred constraint) took nothing.
@@ -49,6 +56,8 @@ public:
 private:
     // Takes the connection's failure (or the null-connection failure) as the stored one.
     void StoreFailure();
+    void LogStatementFailure(bool bQuery, const std::string& strSql);
+    std::size_t Batch(const std::vector<std::string>& vecSql, const db_layer::CConnect::BatchReader& fnReader);
     bool Bracket(bool (db_layer::CConnect::*pfnCall)(), const char* szCommand, const char* szName);
 
     db_layer::CConnect* m_pConn = nullptr;

@@ -2,8 +2,11 @@
 // the rows of its last query. Owned by the host; the plug-in only borrows it.
 // Not thread-safe: one thread at a time. libpq stays inside the implementation.
 #pragma once
+#include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "db_layer/DBLayerApi.h"
 #include "db_layer/DBParam.h"
@@ -12,6 +15,10 @@ namespace db_layer {
 
 class DBLAYER_API CConnect {
 public:
+    // Reads the rows of one statement of a batch: its position in the list, and
+    // this connection as the cursor on its rows. Sends no SQL on the connection.
+    using BatchReader = std::function<void(std::size_t nStatement, CConnect& conn)>;
+
     CConnect();
     virtual ~CConnect();
     CConnect(const CConnect&) = delete;
@@ -23,6 +30,19 @@ public:
     // Runs a whole text and places the cursor on the first row of the last
     // result that the text produced.
     virtual bool Query(const std::string& strSql);
+    // Sends the statements in order, each text one statement, without waiting
+    // for a result in between (libpq pipeline mode), then reads every result in
+    // order: with fnReader each statement is a query whose rows fnReader reads,
+    // without it each is executed and its rows discarded. Returns how many
+    // succeeded; when fewer than all, GetLastError reports the first that did
+    // not with the code and text Execute or Query would have given, the
+    // statements after it take no effect, and the statement trace holds what
+    // sending them one by one would have left. Outside a transaction block the
+    // whole batch is one implicit transaction: a failure also takes back the
+    // statements before it (sequence draws stay drawn). A value a reader could
+    // not read fails the next statement of the batch, as it would one by one,
+    // although the server has run that one already.
+    virtual std::size_t ExecuteBatch(const std::vector<std::string>& vecSql, const BatchReader& fnReader);
     virtual bool BeginTransaction();
     virtual bool Commit();
     virtual bool Rollback();
@@ -54,6 +74,11 @@ public:
     virtual bool IsOpen() const;
     // host, port, user, password and dbname as libpq resolved them.
     virtual DBParam GetParam() const;
+
+protected:
+    // The batch's contract kept by sending through Execute or Query one by one:
+    // for connections that stand in for this one without a server.
+    std::size_t ExecuteOneByOne(const std::vector<std::string>& vecSql, const BatchReader& fnReader);
 
 private:
     struct SImpl;

@@ -1,8 +1,10 @@
 // The identifier source a host registers for db_layer::GloballySerial: new keys
 // of one table drawn from a PostgreSQL sequence (the table's own serial sequence,
-// or one made for it), first moved past the table's highest key. Unique across
-// processes and runs, close to the existing keys, and never above 2^31-1.
+// or one made for it), first moved past the table's highest key, and reserved
+// in blocks of kBlockSize draws per round trip. Unique across processes and
+// runs, never meeting the table's other keys, and never above 2^31-1.
 #pragma once
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -18,7 +20,11 @@ public:
     // strConnInfo: libpq connection string of the database that holds strTable;
     // the source opens its own connection on first use, so its draws never
     // mix with a caller's transaction.
-    CSequenceSerialSource(std::string strConnInfo, std::string strTable, std::string strColumn);
+    // Keys reserved by one round trip: a batch of the approval migration takes up to 101.
+    static constexpr int kBlockSize = 1000;
+
+    CSequenceSerialSource(std::string strConnInfo, std::string strTable, std::string strColumn,
+                          int nBlockSize = kBlockSize);
     ~CSequenceSerialSource();
     CSequenceSerialSource(const CSequenceSerialSource&) = delete;
     CSequenceSerialSource& operator=(const CSequenceSerialSource&) = delete;
@@ -36,6 +42,8 @@ public:
 private:
     bool Prepare();
     bool Fail(const std::string& strWhat);
+    // Draws nCount keys from the sequence into m_reserved.
+    bool Reserve(int nCount);
 
     mutable std::mutex m_mutex;
     std::string m_strConnInfo;
@@ -43,6 +51,8 @@ private:
     std::string m_strColumn;
     std::string m_strSequence;
     std::string m_strLastError;
+    int m_nBlockSize;
+    std::deque<long long> m_reserved;  // drawn, not yet handed out, in drawing order
     bool m_bReady = false;
     CConnect m_conn;
 };

@@ -188,6 +188,39 @@ SNodeColumns ReviewNode() {
     return node;
 }
 
+// What a batch asks of one connection before its statement text is built (id
+// draws, flow number look-ups): every statement with its reader, sent together
+// in the order one at a time would send them. Statement n was answered when
+// n < nAnswered; the first one that was not holds the wrapper's stored failure.
+struct SBatchQueries {
+    std::vector<std::string> vecSql;
+    std::vector<RowReader> vecReaders;
+    std::size_t nAnswered = 0;
+
+    std::size_t Add(std::string strSql, RowReader fnReader) {
+        vecSql.push_back(std::move(strSql));
+        vecReaders.push_back(std::move(fnReader));
+        return vecSql.size() - 1;
+    }
+    void Send(CDBAccessConn& conn) { nAnswered = conn.QueryBatch(vecSql, vecReaders); }
+};
+
+// The two ids a converted record takes from the workflow's sequences.
+struct SWorkflowIds {
+    int nProcess = -1;
+    int nNode = -1;
+};
+
+// Adds the process and the node draw of every record, in that order per record.
+std::size_t AddWorkflowDraws(SBatchQueries& queries, SWorkflowIds& ids) {
+    const std::size_t nFirst = queries.Add(kNextProcessId, RowReaders::FirstIntAt0(ids.nProcess));
+    queries.Add(kNextNodeId, RowReaders::FirstIntAt0(ids.nNode));
+    return nFirst;
+}
+
+// Later walks read appointment keys as 32-bit integers.
+bool IsAppointmentId(long long llId) { return llId > 0 && llId <= INT_MAX; }
+
 // Written alike on every converted appointment, and on every workflow row.
 constexpr int kSubmitPersonType = 0;  // submit_person_type
 constexpr int kSubmitPersonId = 1;    // submit_person_id
@@ -442,17 +475,21 @@ bool C1110ToC1120::InsertCheakPointInfo(int& nErrorCode, std::string& strErrorIn
     const std::string strName = QualifiedName("InsertCheakPointInfo");
     const std::string strNow = CSqlText::NowText();
     std::string strSql = str_fmt(kSoftDeleteCheckPoints, strNow.c_str());
-    for (const stru_check_point_info& info : vecInfo) {
-        int nId = -1;
-        if (!pConn->ExecuteQuery(kNextCheckPointId, RowReaders::FirstIntAt0(nId))) {
-            return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
-                UPG_LOG(LOG_ERROR,
-                        "[%s][ExecuteHelper] InsertCheakPointInfo failed, Error Code:%d, Error Info:%s.[%s(%d)]",
-                        strName.c_str(), nErrorCode, strErrorInfo.c_str());
-            });
-        }
-        strSql += str_fmt(kInsertCheckPoint, nId, info.element_id, info.cardreader_id, info.type, strNow.c_str(),
-                          strNow.c_str());
+    // Every id is drawn before the text is built, all in one round trip.
+    std::vector<int> vecIds(vecInfo.size(), -1);
+    SBatchQueries draws;
+    for (int& nId : vecIds) draws.Add(kNextCheckPointId, RowReaders::FirstIntAt0(nId));
+    draws.Send(*pConn);
+    if (draws.nAnswered < vecIds.size()) {
+        return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
+            UPG_LOG(LOG_ERROR, "[%s][ExecuteHelper] InsertCheakPointInfo failed, Error Code:%d, Error Info:%s.[%s(%d)]",
+                    strName.c_str(), nErrorCode, strErrorInfo.c_str());
+        });
+    }
+    for (std::size_t i = 0; i < vecInfo.size(); ++i) {
+        const stru_check_point_info& info = vecInfo[i];
+        strSql += str_fmt(kInsertCheckPoint, vecIds[i], info.element_id, info.cardreader_id, info.type,
+                          strNow.c_str(), strNow.c_str());
     }
     if (pConn->ExecuteHelper(strSql)) return true;
     return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
@@ -615,6 +652,10 @@ bool C1110ToC1120::QueryApppointReviewRecord(int& nErrorCode, std::string& strEr
 bool C1110ToC1120::QueryNextIdOfApproveProcess(int& nErrorCode, std::string& strErrorInfo, int* pId,
                                                DBAccessConnPtr pConn) {
     if (pConn->ExecuteQuery(kNextProcessId, RowReaders::FirstIntAt0(*pId))) return true;
+    return ProcessIdDrawFailed(nErrorCode, strErrorInfo, pConn);
+}
+
+bool C1110ToC1120::ProcessIdDrawFailed(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pConn) {
     return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
         UPG_LOG(LOG_ERROR,
                 "[%s][ExecuteHelper] ExecuteTransaction QueryNextIdOfApproveProcess failed, Error Code:%d, Error "
@@ -626,6 +667,10 @@ bool C1110ToC1120::QueryNextIdOfApproveProcess(int& nErrorCode, std::string& str
 bool C1110ToC1120::QueryNextIdOfApproveProcessNode(int& nErrorCode, std::string& strErrorInfo, int* pId,
                                                    DBAccessConnPtr pConn) {
     if (pConn->ExecuteQuery(kNextNodeId, RowReaders::FirstIntAt0(*pId))) return true;
+    return NodeIdDrawFailed(nErrorCode, strErrorInfo, pConn);
+}
+
+bool C1110ToC1120::NodeIdDrawFailed(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pConn) {
     return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
         UPG_LOG(LOG_ERROR,
                 "[%s][ExecuteHelper] ExecuteTransaction QueryNextIdOfApproveProcessNode failed, Error Code:%d, Error "
@@ -634,17 +679,17 @@ bool C1110ToC1120::QueryNextIdOfApproveProcessNode(int& nErrorCode, std::string&
     });
 }
 
-bool C1110ToC1120::DrawWorkflowIds(int& nErrorCode, std::string& strErrorInfo, int& nProcessId, int& nNodeId,
-                                   DBAccessConnPtr pConn, const char* szOperation) {
-    nProcessId = -1;
-    if (!QueryNextIdOfApproveProcess(nErrorCode, strErrorInfo, &nProcessId, pConn)) {
+bool C1110ToC1120::DrawnWorkflowIds(int& nErrorCode, std::string& strErrorInfo, std::size_t nAnswered,
+                                    std::size_t nProcessDraw, DBAccessConnPtr pConn, const char* szOperation) {
+    if (nProcessDraw >= nAnswered) {
+        ProcessIdDrawFailed(nErrorCode, strErrorInfo, pConn);
         UPG_LOG(LOG_ERROR,
                 "[%s][C1110ToC1120] QueryNextIdOfApproveProcess failed, Error Code:%d, Error Info:%s.[%s(%d)]",
                 QualifiedName(szOperation).c_str(), nErrorCode, strErrorInfo.c_str());
         return false;
     }
-    nNodeId = -1;
-    if (!QueryNextIdOfApproveProcessNode(nErrorCode, strErrorInfo, &nNodeId, pConn)) {
+    if (nProcessDraw + 1 >= nAnswered) {
+        NodeIdDrawFailed(nErrorCode, strErrorInfo, pConn);
         UPG_LOG(LOG_ERROR,
                 "[%s][C1110ToC1120]  QueryNextIdOfApproveProcessNode failed, Error Code:%d, Error Info:%s.[%s(%d)]",
                 QualifiedName(szOperation).c_str(), nErrorCode, strErrorInfo.c_str());
@@ -684,11 +729,18 @@ bool C1110ToC1120::SendBatchText(int& nErrorCode, std::string& strErrorInfo, con
 
 bool C1110ToC1120::InsertAppointRecord(int& nErrorCode, std::string& strErrorInfo,
                                        const std::vector<stru_appoint_record>& vecRecords, DBAccessConnPtr pConn) {
+    // Every id of the batch is drawn in one round trip before the text is built.
+    std::vector<SWorkflowIds> vecIds(vecRecords.size());
+    SBatchQueries draws;
+    for (SWorkflowIds& ids : vecIds) AddWorkflowDraws(draws, ids);
+    draws.Send(*pConn);
     std::string strSql;
-    for (const stru_appoint_record& record : vecRecords) {
-        int nProcessId = -1;
-        int nNodeId = -1;
-        if (!DrawWorkflowIds(nErrorCode, strErrorInfo, nProcessId, nNodeId, pConn, "InsertAppointRecord")) return false;
+    for (std::size_t i = 0; i < vecRecords.size(); ++i) {
+        const stru_appoint_record& record = vecRecords[i];
+        if (!DrawnWorkflowIds(nErrorCode, strErrorInfo, draws.nAnswered, 2 * i, pConn, "InsertAppointRecord"))
+            return false;
+        const int nProcessId = vecIds[i].nProcess;
+        const int nNodeId = vecIds[i].nNode;
         const std::string strFlowNum = MakeFlowNumber(record.create_time, nProcessId);
         strSql +=
             str_fmt(kLinkAppoint, CSqlText::Escape(strFlowNum).c_str(), kSubmitPersonType, kSubmitPersonId, record.id);
@@ -701,22 +753,42 @@ bool C1110ToC1120::InsertAppointReviewRecord(int& nErrorCode, std::string& strEr
                                              const std::vector<stru_appoint_review_record>& vecRecords,
                                              DBAccessConnPtr pConn) {
     const std::string strName = QualifiedName("InsertAppointReviewRecord");
+    // Appointment ids first (the id source hands them out of its reserved
+    // block), up to one it refuses; then the process and node draws of those
+    // records in one round trip, the refused record's process draw last, as one
+    // draw at a time would have sent them before noticing the refusal.
+    std::vector<long long> vecAppointIds;
+    vecAppointIds.reserve(vecRecords.size());
+    while (vecAppointIds.size() < vecRecords.size() &&
+           (vecAppointIds.empty() || IsAppointmentId(vecAppointIds.back())))
+        vecAppointIds.push_back(db_layer::GloballySerial(""));
+    std::vector<SWorkflowIds> vecIds(vecRecords.size());
+    SBatchQueries draws;
+    for (std::size_t i = 0; i < vecAppointIds.size(); ++i) {
+        if (IsAppointmentId(vecAppointIds[i]))
+            AddWorkflowDraws(draws, vecIds[i]);
+        else
+            draws.Add(kNextProcessId, RowReaders::FirstIntAt0(vecIds[i].nProcess));
+    }
+    draws.Send(*pConn);
+
     std::string strSql;
-    for (const stru_appoint_review_record& record : vecRecords) {
-        int nProcessId = -1;
-        if (!QueryNextIdOfApproveProcess(nErrorCode, strErrorInfo, &nProcessId, pConn)) {
+    for (std::size_t i = 0; i < vecRecords.size(); ++i) {
+        const stru_appoint_review_record& record = vecRecords[i];
+        if (2 * i >= draws.nAnswered) {
+            ProcessIdDrawFailed(nErrorCode, strErrorInfo, pConn);
             UPG_LOG(LOG_ERROR,
                     "[%s][C1110ToC1120]QueryNextIdOfApproveProcess failed, Error Code:%d, Error Info:%s.[%s(%d)]",
                     strName.c_str(), nErrorCode, strErrorInfo.c_str());
             return false;
         }
-        nProcessId += kReviewIdOffset;
+        const int nProcessId = vecIds[i].nProcess + kReviewIdOffset;
         const std::string strFlowNum = MakeFlowNumber(record.create_time, nProcessId);
 
-        // Later walks read appointment keys as 32-bit integers: an id outside
-        // 1..2^31-1 would break them, so the batch stops instead of writing it.
-        const long long llAppointId = db_layer::GloballySerial("");
-        if (llAppointId <= 0 || llAppointId > INT_MAX) {
+        // An id outside 1..2^31-1 would break the later walks, so the batch
+        // stops instead of writing it.
+        const long long llAppointId = vecAppointIds[i];
+        if (!IsAppointmentId(llAppointId)) {
             nErrorCode = kNoAppointmentIdCode;
             strErrorInfo =
                 str_fmt("db_layer::GloballySerial gave %lld, not an appointment id within 1..%d", llAppointId, INT_MAX);
@@ -725,14 +797,14 @@ bool C1110ToC1120::InsertAppointReviewRecord(int& nErrorCode, std::string& strEr
             return false;
         }
 
-        int nNodeId = -1;
-        if (!QueryNextIdOfApproveProcessNode(nErrorCode, strErrorInfo, &nNodeId, pConn)) {
+        if (2 * i + 1 >= draws.nAnswered) {
+            NodeIdDrawFailed(nErrorCode, strErrorInfo, pConn);
             UPG_LOG(LOG_ERROR,
                     "[%s][C1110ToC1120] QueryNextIdOfApproveProcessNode failed, Error Code:%d, Error Info:%s.[%s(%d)]",
                     strName.c_str(), nErrorCode, strErrorInfo.c_str());
             return false;
         }
-        nNodeId += kReviewIdOffset;
+        const int nNodeId = vecIds[i].nNode + kReviewIdOffset;
 
         const SReviewMapping mapping = MapReviewStatus(record.appoint_review_status);
         const std::string strFlow = CSqlText::Escape(strFlowNum);
@@ -929,6 +1001,10 @@ bool C1110ToC1120::QryFlowNumByAppointID(int& nErrorCode, std::string& strErrorI
     if (pConn->ExecuteQuery(str_fmt(kSelectAppointById, record.id),
                             RowReaders::LastString("appoint_approval_flow_id", strFlowNum)))
         return true;
+    return FlowNumLookupFailed(nErrorCode, strErrorInfo, pConn);
+}
+
+bool C1110ToC1120::FlowNumLookupFailed(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pConn) {
     return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
         UPG_LOG(LOG_ERROR, kBatchQueryFailed, QualifiedName("QryFlowNumByAppointID").c_str(), nErrorCode,
                 strErrorInfo.c_str());
@@ -937,26 +1013,39 @@ bool C1110ToC1120::QryFlowNumByAppointID(int& nErrorCode, std::string& strErrorI
 
 bool C1110ToC1120::InsertAppointRecordForIncre(int& nErrorCode, std::string& strErrorInfo,
                                                const std::vector<stru_appoint_record>& vecRecords, stru_db_com& dbCom) {
+    // The flow number look-ups and id draws of the batch go to the second
+    // connection in one round trip, in the order of the records.
+    std::vector<std::string> vecFlowNums(vecRecords.size());
+    std::vector<SWorkflowIds> vecIds(vecRecords.size());
+    std::vector<std::size_t> vecFirst(vecRecords.size());
+    SBatchQueries queries;
+    for (std::size_t i = 0; i < vecRecords.size(); ++i) {
+        vecFirst[i] = TakesOverFlowNumber(vecRecords[i])
+                          ? queries.Add(str_fmt(kSelectAppointById, vecRecords[i].id),
+                                        RowReaders::LastString("appoint_approval_flow_id", vecFlowNums[i]))
+                          : AddWorkflowDraws(queries, vecIds[i]);
+    }
+    queries.Send(*dbCom.cms_up_connect);
+
     std::string strSql;
-    for (const stru_appoint_record& record : vecRecords) {
+    for (std::size_t i = 0; i < vecRecords.size(); ++i) {
+        const stru_appoint_record& record = vecRecords[i];
         if (TakesOverFlowNumber(record)) {
-            std::string strFlowNum;
-            if (!QryFlowNumByAppointID(nErrorCode, strErrorInfo, strFlowNum, dbCom.cms_up_connect, record)) {
+            if (vecFirst[i] >= queries.nAnswered) {
+                FlowNumLookupFailed(nErrorCode, strErrorInfo, dbCom.cms_up_connect);
                 UPG_LOG(LOG_ERROR,
                         "[%s][C1110ToC1120] QryFlowNumByAppointID failed, Error Code:%d, Error Info:%s.[%s(%d)]",
                         QualifiedName("InsertAppointRecordForIncre").c_str(), nErrorCode, strErrorInfo.c_str());
                 return false;
             }
-            strSql += str_fmt(kTakeOverFlowNum, CSqlText::Escape(strFlowNum).c_str(), record.id);
+            strSql += str_fmt(kTakeOverFlowNum, CSqlText::Escape(vecFlowNums[i]).c_str(), record.id);
             continue;
         }
-        int nProcessId = -1;
-        int nNodeId = -1;
-        if (!DrawWorkflowIds(nErrorCode, strErrorInfo, nProcessId, nNodeId, dbCom.cms_up_connect,
-                             "InsertAppointRecordForIncre"))
+        if (!DrawnWorkflowIds(nErrorCode, strErrorInfo, queries.nAnswered, vecFirst[i], dbCom.cms_up_connect,
+                              "InsertAppointRecordForIncre"))
             return false;
-        nProcessId += kReviewIdOffset;
-        nNodeId += kReviewIdOffset;
+        const int nProcessId = vecIds[i].nProcess + kReviewIdOffset;
+        const int nNodeId = vecIds[i].nNode + kReviewIdOffset;
         const std::string strFlowNum = MakeFlowNumber(record.create_time, nProcessId);
         strSql +=
             str_fmt(kLinkAppoint, CSqlText::Escape(strFlowNum).c_str(), kSubmitPersonType, kSubmitPersonId, record.id);

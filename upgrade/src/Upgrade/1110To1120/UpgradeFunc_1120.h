@@ -87,8 +87,16 @@ private:
                                             const std::set<std::string>& setSecondMarks, const std::string& strName);
     bool QueryAppointBatch(int& nErrorCode, std::string& strErrorInfo, std::vector<stru_appoint_record>& vecRecords,
                            int* pStartKey, DBAccessConnPtr pConn, bool bWithChangeMarker, const char* szOperation);
-    bool DrawWorkflowIds(int& nErrorCode, std::string& strErrorInfo, int& nProcessId, int& nNodeId,
-                         DBAccessConnPtr pConn, const char* szOperation);
+    // The failures of one id draw or flow number look-up, with their lines: the
+    // wrapper's stored failure copied, the operation's own line logged; false.
+    bool ProcessIdDrawFailed(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pConn);
+    bool NodeIdDrawFailed(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pConn);
+    bool FlowNumLookupFailed(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pConn);
+    // Whether the process draw at nProcessDraw and the node draw after it were
+    // answered (of nAnswered statements of a batch); if not, the failure and
+    // the lines that drawing one id at a time would have given.
+    bool DrawnWorkflowIds(int& nErrorCode, std::string& strErrorInfo, std::size_t nAnswered, std::size_t nProcessDraw,
+                          DBAccessConnPtr pConn, const char* szOperation);
     // The process and node rows of a converted appointment record; the
     // incremental pass adds its change markers (1, 0) to both.
     static std::string AppointWorkflowRows(const stru_appoint_record& record, const std::string& strFlowNum,
