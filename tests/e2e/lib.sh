@@ -16,7 +16,11 @@ cleanup() {
     rm -rf -- "$WORK"
 }
 trap cleanup EXIT
-fail() { echo "FAIL [$LABEL]: $*"; [[ -s $WORK/err ]] && { echo "--- stderr:"; cat "$WORK/err"; }; exit 1; }
+fail() {
+    echo "FAIL [$LABEL]: $*"
+    for f in out err; do [[ -s $WORK/$f ]] && { echo "--- $f:"; cat "$WORK/$f"; }; done
+    exit 1
+}
 q() { psql -X -At -v ON_ERROR_STOP=1 -d "$1" -c "$2" || fail "query failed on $1: $2"; }
 PSQL=(psql -X -q -o /dev/null -v ON_ERROR_STOP=1)
 # host ARGS: runs the command; RC its exit code, $WORK/out and $WORK/err its output.

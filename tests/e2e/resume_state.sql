@@ -49,25 +49,17 @@ WITH overrides(tab, col, expr) AS (VALUES
     ('visitor.visit_checkout_point', 'id', NULL),
     ('visitor.visit_group_visitor_rel', 'id', NULL),
     ('visitor.visitor_access_level', 'id', NULL),
-    ('visitor.emailtemplate', 'id', NULL),
-    ('visitor.visit_basic_config', 'appoint_emailtemplate_id', 'pg_temp.template(x.appoint_emailtemplate_id)'),
-    ('visitor.visit_basic_config', 'checkin_emailtemplate_id', 'pg_temp.template(x.checkin_emailtemplate_id)'),
-    ('visitor.visit_basic_config', 'appoint_review_emailtemplate_id',
-     'pg_temp.template(x.appoint_review_emailtemplate_id)'),
-    ('visitor.visit_basic_config', 'whats_app_id_for_appoint_success',
-     'pg_temp.template(x.whats_app_id_for_appoint_success)'),
-    ('visitor.visit_basic_config', 'whats_app_id_for_appoint_fail', 'pg_temp.template(x.whats_app_id_for_appoint_fail)'),
-    ('visitor.visit_basic_config', 'whats_app_id_for_appoint_review',
-     'pg_temp.template(x.whats_app_id_for_appoint_review)'),
-    ('visitor.visit_basic_config', 'whats_app_id_for_push_info_firstly',
-     'pg_temp.template(x.whats_app_id_for_push_info_firstly)')),
+    ('visitor.emailtemplate', 'id', NULL)),
 columns AS (
     SELECT c.oid::regclass::text AS tab, a.attnum, a.attname, format_type(a.atttypid, a.atttypmod) AS type
     FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace JOIN pg_attribute a ON a.attrelid = c.oid
     WHERE (n.nspname IN ('visitor', 'officeworkflow') OR c.oid = 'platform.module_version_status'::regclass)
       AND c.relkind IN ('r', 'p') AND NOT c.relispartition AND a.attnum > 0 AND NOT a.attisdropped)
+-- The base configuration's template references read as the templates they name (tmap).
 SELECT format('SELECT %L || ROW(%s)::text FROM %s x', 'row|' || c.tab || '|',
-              string_agg(coalesce(o.expr, 'x.' || quote_ident(c.attname)), ', ' ORDER BY c.attnum), c.tab)
+              string_agg(coalesce(o.expr, CASE WHEN c.tab = 'visitor.visit_basic_config'
+                  AND c.attname ~ '(emailtemplate_id|^whats_app_id_for_.*)$' THEN format('pg_temp.template(x.%I)', c.attname)
+                  END, 'x.' || quote_ident(c.attname)), ', ' ORDER BY c.attnum), c.tab)
 FROM columns c LEFT JOIN overrides o ON o.tab = c.tab AND o.col = c.attname
 WHERE c.type NOT LIKE 'timestamp%' AND c.type NOT LIKE 'time %' AND c.type <> 'date' AND c.attname NOT LIKE '%time'
   AND NOT (o.tab IS NOT NULL AND o.expr IS NULL)

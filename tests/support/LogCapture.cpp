@@ -3,6 +3,7 @@
 #include "LogCapture.h"
 
 #include <mutex>
+#include <utility>
 
 #include "Qarn/Base/LogSink.h"
 
@@ -12,7 +13,7 @@ namespace {
 
 struct SCaptured {
     std::mutex mutex;
-    std::vector<CLogCapture::SLine> lines;
+    std::vector<std::pair<int, std::string>> lines;  // level, message
 };
 
 SCaptured& Captured() {
@@ -33,38 +34,26 @@ std::string MessageOf(const std::string& strLine) {
 }  // namespace
 
 CLogCapture::CLogCapture() {
-    Clear();
+    {
+        std::lock_guard<std::mutex> lock(Captured().mutex);
+        Captured().lines.clear();
+    }
     Qarn::Base::CLogSink::SetCapture(
         [](int nLevel, const std::string& strLine) {
             std::lock_guard<std::mutex> lock(Captured().mutex);
-            Captured().lines.push_back(SLine{nLevel, strLine, MessageOf(strLine)});
+            Captured().lines.emplace_back(nLevel, MessageOf(strLine));
         },
         false);
 }
 
 CLogCapture::~CLogCapture() { Qarn::Base::CLogSink::Reset(); }
 
-std::vector<CLogCapture::SLine> CLogCapture::Lines() const {
-    std::lock_guard<std::mutex> lock(Captured().mutex);
-    return Captured().lines;
-}
-
 std::vector<std::string> CLogCapture::Messages(int nLevel) const {
-    std::vector<std::string> messages;
-    for (const SLine& line : Lines())
-        if (nLevel < 0 || line.nLevel == nLevel) messages.push_back(line.strMessage);
-    return messages;
-}
-
-bool CLogCapture::Contains(const std::string& strPart) const {
-    for (const SLine& line : Lines())
-        if (line.strLine.find(strPart) != std::string::npos) return true;
-    return false;
-}
-
-void CLogCapture::Clear() {
     std::lock_guard<std::mutex> lock(Captured().mutex);
-    Captured().lines.clear();
+    std::vector<std::string> messages;
+    for (const auto& line : Captured().lines)
+        if (nLevel < 0 || line.first == nLevel) messages.push_back(line.second);
+    return messages;
 }
 
 }  // namespace vsu_test

@@ -13,16 +13,8 @@ public:
     CLogCapture(const CLogCapture&) = delete;
     CLogCapture& operator=(const CLogCapture&) = delete;
 
-    struct SLine {
-        int nLevel;
-        std::string strLine;     // the whole line as the sink wrote it
-        std::string strMessage;  // the message after "<time> <LEVEL> visitor "
-    };
-    std::vector<SLine> Lines() const;
-    // Messages of that level (every level when negative), in order.
+    // The messages (after "<time> <LEVEL> visitor ") of that level (every level when negative), in order.
     std::vector<std::string> Messages(int nLevel = -1) const;
-    bool Contains(const std::string& strPart) const;
-    void Clear();
 };
 
 }  // namespace vsu_test

@@ -73,13 +73,11 @@ bool CTestServer::Available()
 
 std::string CTestServer::AdminConnInfo() { return ConnInfo("postgres"); }
 
-std::string CTestServer::ConnInfo(const std::string& strDb) { return ConnInfo(strDb, std::string()); }
-
-std::string CTestServer::ConnInfo(const std::string& strDb, const std::string& strUser)
+std::string CTestServer::ConnInfo(const std::string& strDb)
 {
     std::map<std::string, std::string> values = ReadEnvFile();
     return "host=" + Quoted(values["PGHOST"], '\'', '\\') + " port=" + Quoted(values["PGPORT"], '\'', '\\') +
-           " user=" + Quoted(strUser.empty() ? values["PGUSER"] : strUser, '\'', '\\') +
+           " user=" + Quoted(values["PGUSER"], '\'', '\\') +
            " dbname=" + Quoted(strDb, '\'', '\\');
 }
 
@@ -88,8 +86,6 @@ std::string CTestServer::Directory()
     const char* szDir = std::getenv("VSU_PG_DIR");
     return szDir != nullptr ? std::string(szDir) : std::string();
 }
-
-std::string CTestServer::LogPath() { return Directory() + "/postgres.log"; }
 
 CTestDatabase::CTestDatabase() : CTestDatabase(std::string()) {}
 

@@ -13,14 +13,11 @@ class CTestServer {
 public:
     // True when $VSU_PG_DIR/env names a running server.
     static bool Available();
-    // Connection strings: the maintenance database "postgres", database strDb (as the
-    // server's superuser, or as role strUser: trust authentication, no password).
+    // Connection strings (as the server's superuser): the maintenance database "postgres", database strDb.
     static std::string AdminConnInfo();
     static std::string ConnInfo(const std::string& strDb);
-    static std::string ConnInfo(const std::string& strDb, const std::string& strUser);
-    // $VSU_PG_DIR (the env file, a link to the server's log) and the log itself.
+    // $VSU_PG_DIR: the env file and a link to the server's log.
     static std::string Directory();
-    static std::string LogPath();
 };
 
 class CTestDatabase {

@@ -60,7 +60,6 @@ TEST(PlatformLogSink, PasswordValuesAreMaskedInEveryForm) {
 
     vsu_test::CLogCapture capture;
     KVRAFormatLog(4, "visitor", "failed, sql: CREATE USER MAPPING FOR x SERVER s OPTIONS (password '%s')", "p''w");
-    ASSERT_EQ(capture.Messages().size(), 1u);
-    EXPECT_EQ(capture.Messages()[0], "failed, sql: CREATE USER MAPPING FOR x SERVER s OPTIONS (password '***')");
-    EXPECT_FALSE(capture.Contains("p''w"));
+    EXPECT_EQ(capture.Messages(),
+              std::vector<std::string>{"failed, sql: CREATE USER MAPPING FOR x SERVER s OPTIONS (password '***')"});
 }
