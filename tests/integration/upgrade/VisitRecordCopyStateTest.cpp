@@ -97,7 +97,9 @@ TEST(VisitRecordCopyStates, EachStartStateEndsWithEveryRecordCopiedOnceOrTheRang
         EXPECT_EQ(step.UpgradeCourse_Records(nCode, strText, pRead.get(), pWrite.get(), db_layer::DBParam()), c.bOk)
             << strText;
         EXPECT_EQ(State(db), c.szEnd);
-        if (!c.bOk) EXPECT_NE(strText.find("visit record refused"), std::string::npos) << strText;
+        if (!c.bOk) {
+            EXPECT_NE(strText.find("visit record refused"), std::string::npos) << strText;
+        }
     }
 }
 
