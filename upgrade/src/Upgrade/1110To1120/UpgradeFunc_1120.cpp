@@ -652,44 +652,36 @@ bool C1110ToC1120::QueryApppointReviewRecord(int& nErrorCode, std::string& strEr
 bool C1110ToC1120::QueryNextIdOfApproveProcess(int& nErrorCode, std::string& strErrorInfo, int* pId,
                                                DBAccessConnPtr pConn) {
     if (pConn->ExecuteQuery(kNextProcessId, RowReaders::FirstIntAt0(*pId))) return true;
-    return ProcessIdDrawFailed(nErrorCode, strErrorInfo, pConn);
+    return IdDrawFailed(nErrorCode, strErrorInfo, pConn, kProcessIdDraw);
 }
 
-bool C1110ToC1120::ProcessIdDrawFailed(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pConn) {
+// Both draws fail with the same line, each naming itself (its operation and
+// its qualified name).
+bool C1110ToC1120::IdDrawFailed(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pConn,
+                                const char* szDraw) {
     return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
-        UPG_LOG(LOG_ERROR,
-                "[%s][ExecuteHelper] ExecuteTransaction QueryNextIdOfApproveProcess failed, Error Code:%d, Error "
-                "Info:%s.[%s(%d)]",
-                QualifiedName("QueryNextIdOfApproveProcess").c_str(), nErrorCode, strErrorInfo.c_str());
+        UPG_LOG(LOG_ERROR, "[%s][ExecuteHelper] ExecuteTransaction %s failed, Error Code:%d, Error Info:%s.[%s(%d)]",
+                QualifiedName(szDraw).c_str(), szDraw, nErrorCode, strErrorInfo.c_str());
     });
 }
 
 bool C1110ToC1120::QueryNextIdOfApproveProcessNode(int& nErrorCode, std::string& strErrorInfo, int* pId,
                                                    DBAccessConnPtr pConn) {
     if (pConn->ExecuteQuery(kNextNodeId, RowReaders::FirstIntAt0(*pId))) return true;
-    return NodeIdDrawFailed(nErrorCode, strErrorInfo, pConn);
-}
-
-bool C1110ToC1120::NodeIdDrawFailed(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pConn) {
-    return pConn->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
-        UPG_LOG(LOG_ERROR,
-                "[%s][ExecuteHelper] ExecuteTransaction QueryNextIdOfApproveProcessNode failed, Error Code:%d, Error "
-                "Info:%s.[%s(%d)]",
-                QualifiedName("QueryNextIdOfApproveProcessNode").c_str(), nErrorCode, strErrorInfo.c_str());
-    });
+    return IdDrawFailed(nErrorCode, strErrorInfo, pConn, kNodeIdDraw);
 }
 
 bool C1110ToC1120::DrawnWorkflowIds(int& nErrorCode, std::string& strErrorInfo, std::size_t nAnswered,
                                     std::size_t nProcessDraw, DBAccessConnPtr pConn, const char* szOperation) {
     if (nProcessDraw >= nAnswered) {
-        ProcessIdDrawFailed(nErrorCode, strErrorInfo, pConn);
+        IdDrawFailed(nErrorCode, strErrorInfo, pConn, kProcessIdDraw);
         UPG_LOG(LOG_ERROR,
                 "[%s][C1110ToC1120] QueryNextIdOfApproveProcess failed, Error Code:%d, Error Info:%s.[%s(%d)]",
                 QualifiedName(szOperation).c_str(), nErrorCode, strErrorInfo.c_str());
         return false;
     }
     if (nProcessDraw + 1 >= nAnswered) {
-        NodeIdDrawFailed(nErrorCode, strErrorInfo, pConn);
+        IdDrawFailed(nErrorCode, strErrorInfo, pConn, kNodeIdDraw);
         UPG_LOG(LOG_ERROR,
                 "[%s][C1110ToC1120]  QueryNextIdOfApproveProcessNode failed, Error Code:%d, Error Info:%s.[%s(%d)]",
                 QualifiedName(szOperation).c_str(), nErrorCode, strErrorInfo.c_str());
@@ -776,7 +768,7 @@ bool C1110ToC1120::InsertAppointReviewRecord(int& nErrorCode, std::string& strEr
     for (std::size_t i = 0; i < vecRecords.size(); ++i) {
         const stru_appoint_review_record& record = vecRecords[i];
         if (2 * i >= draws.nAnswered) {
-            ProcessIdDrawFailed(nErrorCode, strErrorInfo, pConn);
+            IdDrawFailed(nErrorCode, strErrorInfo, pConn, kProcessIdDraw);
             UPG_LOG(LOG_ERROR,
                     "[%s][C1110ToC1120]QueryNextIdOfApproveProcess failed, Error Code:%d, Error Info:%s.[%s(%d)]",
                     strName.c_str(), nErrorCode, strErrorInfo.c_str());
@@ -798,7 +790,7 @@ bool C1110ToC1120::InsertAppointReviewRecord(int& nErrorCode, std::string& strEr
         }
 
         if (2 * i + 1 >= draws.nAnswered) {
-            NodeIdDrawFailed(nErrorCode, strErrorInfo, pConn);
+            IdDrawFailed(nErrorCode, strErrorInfo, pConn, kNodeIdDraw);
             UPG_LOG(LOG_ERROR,
                     "[%s][C1110ToC1120] QueryNextIdOfApproveProcessNode failed, Error Code:%d, Error Info:%s.[%s(%d)]",
                     strName.c_str(), nErrorCode, strErrorInfo.c_str());

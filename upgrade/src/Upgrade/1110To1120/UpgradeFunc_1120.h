@@ -89,8 +89,10 @@ private:
                            int* pStartKey, DBAccessConnPtr pConn, bool bWithChangeMarker, const char* szOperation);
     // The failures of one id draw or flow number look-up, with their lines: the
     // wrapper's stored failure copied, the operation's own line logged; false.
-    bool ProcessIdDrawFailed(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pConn);
-    bool NodeIdDrawFailed(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pConn);
+    // szDraw: kProcessIdDraw or kNodeIdDraw, the operation whose draw failed.
+    bool IdDrawFailed(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pConn, const char* szDraw);
+    static constexpr const char* kProcessIdDraw = "QueryNextIdOfApproveProcess";
+    static constexpr const char* kNodeIdDraw = "QueryNextIdOfApproveProcessNode";
     bool FlowNumLookupFailed(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pConn);
     // Whether the process draw at nProcessDraw and the node draw after it were
     // answered (of nAnswered statements of a batch); if not, the failure and
