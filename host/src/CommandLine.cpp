@@ -94,6 +94,9 @@ bool CCommandLine::Parse(int argc, char** argv, int& nExitCode) {
 
     pRun->add_flag("--allow-changed-scripts", m_run.bAllowChangedScripts,
                    "Run even when a delivered script changed since it ran successfully on the database");
+    pRun->add_flag("--bulk", m_run.bBulk,
+                   "Copy the records passes' key ranges and batches with set-based statements (faster; a failing "
+                   "range or batch is redone one row at a time, so failures read as without it)");
 
     CLI::App* pPlan = app.add_subcommand("plan", "Show what a run would do, writing nothing");
     pPlan->footer(kPasswordHelp);

@@ -31,6 +31,7 @@ struct SRunOptions {
     std::string strLockTimeout;   // as typed, for messages
     long long nLockTimeoutMs = 0;  // 0: wait as long as it takes
     bool bAllowChangedScripts = false;  // run scripts that changed since they ran successfully
+    bool bBulk = false;  // records passes copy set-based (VSU_BULK=1 for the plug-in)
 };
 
 struct SStatusOptions {

@@ -17,6 +17,7 @@
 #include "OneLine.h"
 #include "PlanScriptHistory.h"
 #include "StepTable.h"
+#include "Upgrade/BulkMode.h"
 #include "Upgrade/ModuleConstants.h"
 #include "db_layer/ErrorCodes.h"
 #include "db_layer/SequenceSerialSource.h"
@@ -121,6 +122,13 @@ int CUpgradeRun::Execute() {
     }
     int nExitCode = 0;
     if (!CheckChain(plugin, nExitCode)) return nExitCode;
+    // Set or removed, never inherited: a variable left in the operator's shell
+    // must not change how this run copies records.
+    if (opt.bBulk) {
+        setenv(UnifiedUpgradeComponent::CBulkMode::kVariable, "1", 1);
+    } else {
+        unsetenv(UnifiedUpgradeComponent::CBulkMode::kVariable);
+    }
 
     // The log file is opened before changing directory, so a relative path means what the user typed.
     CLogRouter router(isatty(STDERR_FILENO) == 1, opt.nLogLevel);
