@@ -3,8 +3,9 @@
 # command, over a module database (--db1; --db2 left to reach the same one), an
 # incremental database (--db3) and `lumo`:
 #   resume_e2e.sh setup|cleanup          HOST ROOT
-#   resume_e2e.sh killed PASS            HOST ROOT
+#   resume_e2e.sh killed PASS [bulk]     HOST ROOT
 #   resume_e2e.sh transcript SCENARIO    HOST ROOT
+#   resume_e2e.sh modes SCENARIO         HOST ROOT
 # `setup` (a ctest fixture) seeds both databases at 0.0.0 and runs config,
 # records, config-incr, records-incr once each, uninterrupted, keeping before
 # pass N a copy of both databases (e2e_resume_{module,incr}_N) and after it the
@@ -15,21 +16,25 @@
 #   followed by runs of the same pass, the next one killed too, until one exits
 #   0. At least $KILLS kills must hit the running pass (a kill after the pass
 #   ended counts as a rerun; then the next moment is taken earlier). Then PASS
-#   runs once more (config also after all four passes): the same state.
+#   runs once more (config also after all four passes): the same state. With
+#   bulk, every run of the pass is a `run --bulk`.
 # - transcript SCENARIO: see the case below; failing scenarios (a script that
 #   fails, a refused COMMIT) exit 1 and leave a state that the rerun completes.
+# - modes SCENARIO: the pass once without and once with --bulk: see the case below.
 # The moments come from $RANDOM seeded with VSU_SEED (printed; set it to replay).
 # Exit 0 pass, 1 fail.
 set -uo pipefail
 
 CASE=$1
-[[ $CASE == killed || $CASE == transcript ]] && { PASS=$2; shift; }
+BULK=()
+[[ $CASE == killed || $CASE == transcript || $CASE == modes ]] && { PASS=$2; shift; }
+[[ $CASE == killed && $2 == bulk ]] && { BULK=(--bulk); shift; }
 HOST=$2 ROOT=$3
 PASSES=(config records config-incr records-incr)
 SCALE=6000 KILLS=${VSU_KILLS:-10} MAX_TRIALS=40
 SEED=${VSU_SEED:-$((RANDOM * 32768 + RANDOM))}
 RANDOM=$SEED
-LABEL="$CASE${PASS:+ $PASS} (VSU_SEED=$SEED)"
+LABEL="$CASE${PASS:+ $PASS}${BULK:+ bulk} (VSU_SEED=$SEED)"
 # shellcheck source=tests/e2e/lib.sh
 . "$ROOT/tests/e2e/lib.sh"
 DIR=${VSU_RESUME_DIR:?}
@@ -71,7 +76,7 @@ state() {
     { state_of "$1" module && state_of "$2" incr; } | LC_ALL=C sort >"$3" || fail "state of $1 and $2"
 }
 state_of() {
-    psql -X -q -At -v ON_ERROR_STOP=1 -v tmap="$map" -d "$1" -f "$ROOT/tests/e2e/resume_state.sql" | sed "s/^/$2|/"
+    psql -X -q -At -v ON_ERROR_STOP=1 -v tmap="$map" -v exact="${EXACT:-false}" -d "$1" -f "$ROOT/tests/e2e/resume_state.sql" | sed "s/^/$2|/"
 }
 # expect_state N WHAT [ERE]: both databases of this case hold the state after pass N-1 (this run's lines
 # that match ERE left out).
@@ -90,10 +95,10 @@ copy_before() {
         createdb -T "$(module_db "$1")" "$M" && createdb -T "$(incr_db "$1")" "$I" ||
         fail "copies of the databases before pass $1"
 }
-# fresh N: this case's own databases as copies of those before pass N.
+# fresh N [TAG]: this case's own databases (TAG tells apart several) as copies of those before pass N.
 fresh() {
-    M=e2e_resume_$$_m I=e2e_resume_$$_i
-    DBS=("$M" "$I")
+    M=e2e_resume_$$_m${2:-} I=e2e_resume_$$_i${2:-}
+    DBS+=("$M" "$I")
     copy_before "$1"
 }
 
@@ -101,7 +106,7 @@ fresh() {
 start() {
     rm -f "$WORK/log"
     "$HOST" run --from 0.0.0 --pass "$1" --db1 "dbname=$M" --db3 "dbname=$I" --workdir "$ROOT/fixtures" \
-        --log-file "$WORK/log" --log-level 3 >"$WORK/out" 2>"$WORK/err" &
+        --log-file "$WORK/log" --log-level 3 "${BULK[@]}" >"$WORK/out" 2>"$WORK/err" &
     PID=$!
 }
 # Sessions of a killed host end when their server processes notice; a run before
@@ -309,6 +314,43 @@ transcript)
     # The script history keeps the failure (of a script the uninterrupted run never saw) beside the success.
     expect_state $(($(pass_index "$pass") + 1)) "$pass run again as it is" \
         '^module\|row\|visitor.module_upgrade_script_history\|.*,failure,'
+    ;;
+
+modes)
+    # The pass over copies of the same databases, once without and once with --bulk: the same exit,
+    # host lines and log lines, and the same rows in every table (EXACT: ids included, the run's
+    # own times aside). A row refused at its INSERT (refusal) fails both alike; after it is let
+    # through, each mode's rerun completes the pass as the uninterrupted run did.
+    pass=records n=1 table="" cond=""
+    case $PASS in
+    same_rows) ;;
+    same_rows_incremental) pass=records-incr n=3 ;;
+    refused_visit_record) table=visitor.visitor_record cond="NEW.object_guid = md5('1234')" ;;
+    refused_approval_process) table=officeworkflow.approve_process cond="$(linked_to appoint-150)" ;;
+    *) fail "unknown scenario" ;;
+    esac
+    for mode in default bulk; do
+        fresh "$n" "_$mode"
+        [[ $mode == bulk ]] && BULK=(--bulk)
+        [[ -z $table ]] || refuse "$M" "$table" "$cond" immediate
+        run "$pass"
+        echo "exit $RC" >"$WORK/$mode"
+        grep -v '^visitor-upgrade: .* [0-9]*s | ' "$WORK/err" >"$WORK/err.$mode"
+        "$ROOT/tests/transcripts/normalise" "$WORK/log" --stderr "$WORK/err.$mode" --name "$M=module" \
+            --name "$I=incr" --name "$ROOT=root" --day "$(date -u +%F)" --day "$(date +%F)" >>"$WORK/$mode" ||
+            fail "normalise"
+        EXACT=true state "$M" "$I" "$WORK/state.$mode"
+        [[ -z $table ]] && { expect_rc 0 "$pass ($mode)"; continue; }
+        expect_rc 1 "$pass ($mode) with a refused row"
+        refuse "$M" "$table"
+        run "$pass"
+        expect_rc 0 "$pass ($mode) after the refused row is let through"
+        expect_state $((n + 1)) "$pass ($mode) after the refused row is let through"
+    done
+    diff -u --label default --label bulk "$WORK/default" "$WORK/bulk" | head -n 40
+    cmp -s "$WORK/default" "$WORK/bulk" || fail "exit, host lines or log lines differ between the modes"
+    diff "$WORK/state.default" "$WORK/state.bulk" | head -n 20
+    cmp -s "$WORK/state.default" "$WORK/state.bulk" || fail "rows differ between the modes"
     ;;
 
 *)

@@ -8,7 +8,13 @@
 -- an id is written as what it links: a template as its type, name and subject (tmap,
 -- read from the module database, whose ids the incremental database's configuration
 -- refers to), a process and its nodes as the records that carry its flow number.
+-- With -v exact=true, for comparing two runs from the same start: ids kept, and
+-- times too, except those of the last two days (the runs' own), which read as "recent".
 \set ON_ERROR_STOP on
+\if :{?exact}
+\else
+\set exact false
+\endif
 SET client_min_messages = warning;
 SELECT set_config('vsu.tmap', :'tmap', false) \g /dev/null
 
@@ -26,6 +32,8 @@ CREATE FUNCTION pg_temp.flow(f text) RETURNS text LANGUAGE plpgsql STABLE AS $$ 
                 ELSE left(f, 8) || '+' || (SELECT count(*) FROM officeworkflow.approve_process WHERE process_num = f)
            END;
 END $$;
+CREATE FUNCTION pg_temp.recent(t text) RETURNS text LANGUAGE sql STABLE AS $$
+    SELECT CASE WHEN t >= to_char(now() - interval '2 days', 'YYYY-MM-DD') THEN 'recent' ELSE t END $$;
 CREATE FUNCTION pg_temp.template(id integer) RETURNS text LANGUAGE sql STABLE AS $$
     SELECT coalesce(current_setting('vsu.tmap')::json ->> id::text, id::text) $$;
 
@@ -59,10 +67,12 @@ columns AS (
 SELECT format('SELECT %L || ROW(%s)::text FROM %s x', 'row|' || c.tab || '|',
               string_agg(coalesce(o.expr, CASE WHEN c.tab = 'visitor.visit_basic_config'
                   AND c.attname ~ '(emailtemplate_id|^whats_app_id_for_.*)$' THEN format('pg_temp.template(x.%I)', c.attname)
-                  END, 'x.' || quote_ident(c.attname)), ', ' ORDER BY c.attnum), c.tab)
-FROM columns c LEFT JOIN overrides o ON o.tab = c.tab AND o.col = c.attname
-WHERE c.type NOT LIKE 'timestamp%' AND c.type NOT LIKE 'time %' AND c.type <> 'date' AND c.attname NOT LIKE '%time'
-  AND NOT (o.tab IS NOT NULL AND o.expr IS NULL)
+                  END, CASE WHEN t.is_time THEN format('pg_temp.recent(x.%I::text)', c.attname) END,
+                  'x.' || quote_ident(c.attname)), ', ' ORDER BY c.attnum), c.tab)
+FROM columns c LEFT JOIN overrides o ON o.tab = c.tab AND o.col = c.attname AND NOT (:exact AND c.attname ~ 'id$')
+CROSS JOIN LATERAL (SELECT c.type LIKE 'timestamp%' OR c.type LIKE 'time %' OR c.type = 'date'
+                           OR c.attname LIKE '%time') t(is_time)
+WHERE (:exact OR NOT t.is_time) AND NOT (o.tab IS NOT NULL AND o.expr IS NULL)
 GROUP BY c.tab
 \gexec
 
