@@ -10,14 +10,16 @@ namespace UnifiedUpgradeComponent {
 
 namespace {
 
+bool IsNumber(const char* szType) { return std::strcmp(szType, "integer") == 0 || std::strcmp(szType, "bigint") == 0; }
+
 // An element of an array literal: numbers bare, every other value in double
 // quotes with '"' and '\' escaped by '\' (so a text "NULL" stays a text).
-void AppendElement(std::string& strOut, const CSetRows::SValue& value) {
+void AppendElement(std::string& strOut, const CSetRows::SValue& value, bool bNumber) {
     if (value.bNull) {
         strOut += "NULL";
         return;
     }
-    if (std::strcmp(value.szType, "integer") == 0 || std::strcmp(value.szType, "bigint") == 0) {
+    if (bNumber) {
         strOut += value.strValue;
         return;
     }
@@ -38,6 +40,7 @@ void CSetRows::Add(const std::vector<SValue>& vecRow) {
         for (const SValue& value : vecRow) {
             m_vecNames.push_back(value.szColumn);
             m_vecTypes.push_back(value.szType);
+            m_vecNumbers.push_back(IsNumber(value.szType));
         }
         m_vecElements.resize(vecRow.size());
     }
@@ -48,7 +51,7 @@ void CSetRows::Add(const std::vector<SValue>& vecRow) {
     }
     for (std::size_t i = 0; i < vecRow.size() && i < m_vecElements.size(); ++i) {
         if (m_nRows > 0) m_vecElements[i] += ',';
-        AppendElement(m_vecElements[i], vecRow[i]);
+        AppendElement(m_vecElements[i], vecRow[i], m_vecNumbers[i]);
     }
     ++m_nRows;
 }

@@ -43,6 +43,7 @@ private:
     const char* m_szTable;
     std::vector<const char*> m_vecNames;
     std::vector<const char*> m_vecTypes;
+    std::vector<bool> m_vecNumbers;          // per column: written bare
     std::vector<std::string> m_vecElements;  // per column: its elements joined by ","
     std::size_t m_nRows = 0;
     long long m_llLowestKey = 0;

@@ -352,7 +352,6 @@ bool InRanges(const std::map<long long, long long>& mapRanges, long long llKey) 
     return false;
 }
 
-
 // The flow number: the first ten characters of the creation time without '-', then the process id.
 std::string MakeFlowNumber(const std::string& strCreateTime, int nProcessId) {
     const std::string strDate = Qarn::Base::StringUtil::StringReplace(strCreateTime.substr(0, 10), "-", "");
@@ -506,16 +505,14 @@ void AddAppointWrites(SBatchWrites& writes, const stru_appoint_record& record, i
                       {"appoint_approval_flow_id", "text", strFlowNum},
                       {"submit_person_type", "integer", Number(kSubmitPersonType)},
                       {"submit_person_id", "integer", Number(kSubmitPersonId)}});
-    writes.processes.Add(
-        ProcessSetRow(record, nProcessId, strFlowNum, SProcessColumns(), false, bIncrementalMarkers));
+    writes.processes.Add(ProcessSetRow(record, nProcessId, strFlowNum, SProcessColumns(), false, bIncrementalMarkers));
     writes.nodes.Add(NodeSetRow(record, nNodeId, nProcessId, SNodeColumns(), bIncrementalMarkers));
 }
 
 // An incremental appointment taking over the flow number looked up for it.
 void AddFlowTakeOver(SBatchWrites& writes, const stru_appoint_record& record, const std::string& strFlowNum) {
     if (writes.bSet)
-        writes.takeOvers.Add({{"id", "integer", Number(record.id)},
-                              {"appoint_approval_flow_id", "text", strFlowNum}});
+        writes.takeOvers.Add({{"id", "integer", Number(record.id)}, {"appoint_approval_flow_id", "text", strFlowNum}});
     else
         writes.strText += str_fmt(kTakeOverFlowNum, CSqlText::Escape(strFlowNum).c_str(), record.id);
 }
@@ -547,23 +544,24 @@ void AddReviewWrites(SBatchWrites& writes, const stru_appoint_review_record& rec
         writes.strText += str_fmt(kLinkReview, strFlow.c_str(), record.id);
         return;
     }
-    writes.appointments.Add({{"appoint_approval_flow_id", "text", strFlowNum},
-                             {"submit_person_type", "integer", Number(kSubmitPersonType)},
-                             {"submit_person_id", "integer", Number(kSubmitPersonId)},
-                             {"id", "bigint", Number(llAppointId)},
-                             {"object_guid", "text", record.object_guid, record.object_guid_null},
-                             {"visitor_id", "integer", Number(record.visitor_id)},
-                             {"interviewee_id", "integer", Number(record.interviewee_id)},
-                             {"visit_reason_id", "integer", Number(record.visit_reason_id)},
-                             {"visit_reason_detail", "text", record.visit_reason_detail, record.visit_reason_detail_null},
-                             {"appointment_status", "integer", Number(mapping.nAppointmentStatus)},
-                             {"start_valid_time", "timestamp", record.start_valid_time, record.start_valid_time_null},
-                             {"end_valid_time", "timestamp", record.end_valid_time, record.end_valid_time_null},
-                             {"start_time_differ", "integer", Number(record.start_time_differ)},
-                             {"end_time_differ", "integer", Number(record.end_time_differ)},
-                             {"create_time", "timestamp", record.create_time, record.create_time_null},
-                             {"update_time", "timestamp", record.update_time, record.update_time_null},
-                             {"qr_code_valid_num", "integer", Number(kQrCodeValidNum)}});
+    writes.appointments.Add(
+        {{"appoint_approval_flow_id", "text", strFlowNum},
+         {"submit_person_type", "integer", Number(kSubmitPersonType)},
+         {"submit_person_id", "integer", Number(kSubmitPersonId)},
+         {"id", "bigint", Number(llAppointId)},
+         {"object_guid", "text", record.object_guid, record.object_guid_null},
+         {"visitor_id", "integer", Number(record.visitor_id)},
+         {"interviewee_id", "integer", Number(record.interviewee_id)},
+         {"visit_reason_id", "integer", Number(record.visit_reason_id)},
+         {"visit_reason_detail", "text", record.visit_reason_detail, record.visit_reason_detail_null},
+         {"appointment_status", "integer", Number(mapping.nAppointmentStatus)},
+         {"start_valid_time", "timestamp", record.start_valid_time, record.start_valid_time_null},
+         {"end_valid_time", "timestamp", record.end_valid_time, record.end_valid_time_null},
+         {"start_time_differ", "integer", Number(record.start_time_differ)},
+         {"end_time_differ", "integer", Number(record.end_time_differ)},
+         {"create_time", "timestamp", record.create_time, record.create_time_null},
+         {"update_time", "timestamp", record.update_time, record.update_time_null},
+         {"qr_code_valid_num", "integer", Number(kQrCodeValidNum)}});
     writes.processes.Add(ProcessSetRow(record, nProcessId, strFlowNum, process, true, false));
     writes.nodes.Add(NodeSetRow(record, nNodeId, nProcessId, ReviewNode(), false));
     writes.reviewLinks.Add({{"id", "integer", Number(record.id)}, {"appoint_approval_flow_id", "text", strFlowNum}});

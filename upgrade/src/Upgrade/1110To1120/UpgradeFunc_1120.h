@@ -52,7 +52,8 @@ private:
     // Appointments and reviews into the approval workflow.
     // pBulkConn: in bulk mode the connection of pConn, for the batches' set-based statements; null otherwise.
     bool Upgrade_Record_UpgradeVisitorRecord(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pConn,
-                                             int nSchedule, int nStartPosition, db_layer::CConnect* pBulkConn = nullptr);
+                                             int nSchedule, int nStartPosition,
+                                             db_layer::CConnect* pBulkConn = nullptr);
     bool Upgrade_Record_UpgradeVisitorReviewRecord(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pConn,
                                                    int nSchedule, int nStartPosition,
                                                    db_layer::CConnect* pBulkConn = nullptr);
