@@ -5,9 +5,9 @@
 // transaction is open again) and the caller redoes the batch the default way,
 // whose statements report the failing row as the default mode reports it.
 #pragma once
+#include <functional>
 #include <string>
 
-#include "Upgrade/DBAccessConn.h"
 #include "db_layer/CConnect.h"
 
 namespace UnifiedUpgradeComponent {
