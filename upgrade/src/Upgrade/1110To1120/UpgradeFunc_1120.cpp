@@ -400,14 +400,15 @@ bool DrawAllWorkflowIds(CBulkBatch& bulk, std::vector<SWorkflowIds>& vecIds) {
            });
 }
 
-// One statement per row updates a key given twice with its last row's values,
-// a set-based update with either: such a batch goes the default way.
+// Whether a batch can be written in the set-based form: it has rows, and no
+// key twice (one statement per row leaves a key given twice with its last
+// row's values, a set-based update with either); otherwise it goes the default way.
 template <class Row>
-bool KeysRepeat(const std::vector<Row>& vecRows) {
+bool SetFormFits(const std::vector<Row>& vecRows) {
     std::set<int> setKeys;
     for (const Row& row : vecRows)
-        if (!setKeys.insert(row.id).second) return true;
-    return false;
+        if (!setKeys.insert(row.id).second) return false;
+    return !vecRows.empty();
 }
 
 using SetRow = std::vector<CSetRows::SValue>;
@@ -931,7 +932,7 @@ bool C1110ToC1120::InsertAppointRecord(int& nErrorCode, std::string& strErrorInf
                                        const std::vector<stru_appoint_record>& vecRecords, DBAccessConnPtr pConn,
                                        db_layer::CConnect* pBulkConn) {
     CBulkBatch bulk(pBulkConn);
-    if (KeysRepeat(vecRecords)) bulk.Decline();
+    if (!SetFormFits(vecRecords)) bulk.Decline();
     std::vector<SWorkflowIds> vecIds(vecRecords.size());
     if (!DrawAllWorkflowIds(bulk, vecIds)) {
         // Every id of the batch is drawn in one round trip before the text is built.
@@ -964,7 +965,7 @@ bool C1110ToC1120::InsertAppointReviewRecord(int& nErrorCode, std::string& strEr
            (vecAppointIds.empty() || IsAppointmentId(vecAppointIds.back())))
         vecAppointIds.push_back(db_layer::GloballySerial(""));
     CBulkBatch bulk(pBulkConn);
-    if (KeysRepeat(vecRecords) || !IsAppointmentId(vecAppointIds.back())) bulk.Decline();
+    if (!SetFormFits(vecRecords) || !IsAppointmentId(vecAppointIds.back())) bulk.Decline();
     std::vector<SWorkflowIds> vecIds(vecRecords.size());
     if (!DrawAllWorkflowIds(bulk, vecIds)) {
         SBatchQueries draws;
@@ -1238,7 +1239,7 @@ bool C1110ToC1120::InsertAppointRecordForIncre(int& nErrorCode, std::string& str
     // In bulk mode only the writes on the third connection are set-based: the
     // look-ups and draws above are those of the default mode.
     CBulkBatch bulk(dbCom.third_bulk);
-    if (KeysRepeat(vecRecords)) bulk.Decline();
+    if (!SetFormFits(vecRecords)) bulk.Decline();
     const auto fnBuild = [&](bool bSet) {
         SBatchWrites writes(bSet);
         for (std::size_t i = 0; i < vecRecords.size(); ++i) {
