@@ -1,17 +1,24 @@
 #!/usr/bin/env bash
-# Records pass of the approval migration (1.11.0 -> 1.12.0): the host command
-# against the floor, a bare libpq loop sending the very same statements one by
-# one, and the limit, the same conversion as a few set-based statements.
+# Records pass of the approval migration (1.11.0 -> 1.12.0): the host command in
+# its default mode and with --bulk, against the floor, a bare libpq loop sending
+# the default mode's very statements one by one, and the limit, the same
+# conversion as a few set-based statements over the whole tables.
 #
 #   bench/approval/run_bench.sh [BUILD_DIR] [N ...]      (default: build, 10000 100000)
 #
 # For each N: the reference database at 1.11.0 (fixtures/build-at) topped up to
-# N appointments and N/2 live review records, copied four times. The host runs
+# N appointments and N/2 live review records, copied five times. The host runs
 # the records pass on the first copy (timed by the host's own pass line, peak
 # memory and CPU by /usr/bin/time); a second host run on the second copy records
 # the statements it sends (LD_PRELOAD capture); the floor replays those
-# statements on the third copy; the set-based conversion runs on the fourth. Runs its own throwaway server; needs the targets
+# statements on the third copy; the set-based conversion runs on the fourth; the
+# host with --bulk on the fifth, which must end with the very rows of the first
+# (ids included). Runs its own throwaway server; needs the targets
 # visitor-upgrade, approval_statement_capture and approval_replay_floor.
+#
+# Printed per N: the seconds of each; how many times faster than the floor each
+# is (host/floor, bulk/floor, set/floor); set/bulk, how far bulk mode is from the
+# limit; the host's peak memory in both modes; client CPU per record.
 #
 #   OUTLIER=without|with bench/approval/run_bench.sh ...
 #
@@ -56,16 +63,17 @@ ANALYZE;
 SQL
 }
 
-records_pass() { # DB LOG [env...]
-    local db=$1 log=$2
+records_pass() { # DB LOG [--bulk] [env...]
+    local db=$1 log=$2 bulk=()
     shift 2
-    env "$@" "$BIN/visitor-upgrade" run --from 1.11.0 --pass records --db1 "dbname=$db" --workdir "$ROOT/fixtures" \
+    [[ ${1:-} != --bulk ]] || { bulk=(--bulk); shift; }
+    env "$@" "$BIN/visitor-upgrade" run "${bulk[@]}" --from 1.11.0 --pass records --db1 "dbname=$db" --workdir "$ROOT/fixtures" \
         --log-file "$log" --log-level 4 2>&1
 }
 
 [[ -z ${OUTLIER:-} ]] || echo "one appointment at 2147483647: $OUTLIER; review records marked deleted"
-printf '%-8s %-9s %-8s %-11s %-8s %-11s %-11s %-8s %-8s %-13s %-13s %-13s\n' N records host_s host_rec/s floor_s \
-    floor_rec/s host/floor set_s set/host host_peak_KiB host_cpu_us/r floor_cpu_us/r
+printf '%-8s %-8s %-7s %-7s %-7s %-6s %-10s %-10s %-9s %-8s %-9s %-9s %-9s %-9s\n' N records host_s bulk_s floor_s \
+    set_s host/floor bulk/floor set/floor set/bulk peak_KiB bulk_KiB cpu_us/r floor_us/r
 # The limit: appointments and reviews converted by a few statements inside the server.
 set_based() { # DB
     "${PSQL[@]}" -d "$1" <<'SQL'
@@ -104,6 +112,13 @@ FROM r_map m WHERE r.id = m.id;
 COMMIT;
 SQL
 }
+timed_pass() { # DB LOG [--bulk]: sets pass_s, peak (KiB) and cpu (s)
+    local out
+    out=$(/usr/bin/time -f 'peak %M cpu %U %S' -o "$WORK/time" bash -c "$(declare -f records_pass); BIN='$BIN' ROOT='$ROOT' records_pass $*")
+    pass_s=$(sed -n 's/.*pass records finished in \([0-9.]*\) s.*/\1/p' <<<"$out")
+    [[ -n $pass_s ]] || { echo "$out" >&2; tail -5 "$2" >&2; exit 1; }
+    read -r peak cpu < <(awk '/^peak/ { print $2, $4 + $5 }' "$WORK/time")
+}
 outlier() {
     [[ -n ${OUTLIER:-} ]] || return 0
     [[ $OUTLIER == with || $OUTLIER == without ]] || { echo "run_bench: OUTLIER is with or without" >&2; exit 2; }
@@ -118,15 +133,22 @@ for n in "${SIZES[@]}"; do
     outlier
     records=$(psql -X -At -d bench_base -c "SELECT (SELECT count(*) FROM visitor.visitor_appoint_record) +
         (SELECT count(*) FROM visitor.visitor_appoint_reveiw_record WHERE is_deleted = 0 AND appoint_review_status IN (0, 2, 3))")
-    for copy in bench_host bench_capture bench_floor bench_set; do
+    for copy in bench_host bench_capture bench_floor bench_set bench_bulk; do
         dropdb --if-exists "$copy" 2>/dev/null
         createdb -T bench_base "$copy"
     done
 
-    out=$(/usr/bin/time -f 'peak %M cpu %U %S' -o "$WORK/time" bash -c "$(declare -f records_pass); BIN='$BIN' ROOT='$ROOT' records_pass bench_host '$WORK/host.log'")
-    host_s=$(sed -n 's/.*pass records finished in \([0-9.]*\) s.*/\1/p' <<<"$out")
-    [[ -n $host_s ]] || { echo "$out" >&2; tail -5 "$WORK/host.log" >&2; exit 1; }
-    read -r peak host_cpu < <(awk '/^peak/ { print $2, $4 + $5 }' "$WORK/time")
+    timed_pass bench_host "$WORK/host.log"
+    host_s=$pass_s host_peak=$peak host_cpu=$cpu
+    timed_pass bench_bulk "$WORK/bulk.log" --bulk
+    bulk_s=$pass_s bulk_peak=$peak
+    # Bulk mode writes the very rows of the default mode, generated ids included.
+    for t in visitor.visitor_appoint_record visitor.visitor_appoint_reveiw_record officeworkflow.approve_process \
+        officeworkflow.approve_process_node; do
+        q="SELECT md5(string_agg(x::text, ',' ORDER BY x::text)) FROM $t x"
+        [[ $(psql -X -At -d bench_host -c "$q") == "$(psql -X -At -d bench_bulk -c "$q")" ]] ||
+            { echo "run_bench: $t differs between the default mode and bulk mode" >&2; exit 1; }
+    done
 
     records_pass bench_capture "$WORK/capture.log" LD_PRELOAD="$BIN/libapproval_statement_capture.so" \
         VSU_CAPTURE="$WORK/capture" >/dev/null
@@ -141,8 +163,8 @@ for n in "${SIZES[@]}"; do
     same_set=$(psql -X -At -d bench_set -c "SELECT count(*) FROM officeworkflow.approve_process")
     [[ $same == "$same_set" ]] || { echo "host wrote $same processes, the set-based statements $same_set" >&2; exit 1; }
 
-    awk -v n="$n" -v r="$records" -v h="$host_s" -v f="$floor_s" -v p="$peak" -v s="$sent" -v x="$set_s" \
-        -v hc="$host_cpu" -v fc="$floor_cpu" 'BEGIN {
-        printf "%-8d %-9d %-8.2f %-11.0f %-8.2f %-11.0f %-11.2f %-8.2f %-8.1f %-13d %-13.1f %-13.1f (%d statements)\n",
-            n, r, h, r / h, f, r / f, f / h, x, h / x, p, hc * 1e6 / r, fc * 1e6 / r, s }'
+    awk -v n="$n" -v r="$records" -v h="$host_s" -v b="$bulk_s" -v f="$floor_s" -v p="$host_peak" -v bp="$bulk_peak" \
+        -v s="$sent" -v x="$set_s" -v hc="$host_cpu" -v fc="$floor_cpu" 'BEGIN {
+        printf "%-8d %-8d %-7.2f %-7.2f %-7.2f %-6.2f %-10.2f %-10.2f %-9.2f %-8.2f %-9d %-9d %-9.1f %-9.1f (%d statements)\n",
+            n, r, h, b, f, x, f / h, f / b, f / x, b / x, p, bp, hc * 1e6 / r, fc * 1e6 / r, s }'
 done

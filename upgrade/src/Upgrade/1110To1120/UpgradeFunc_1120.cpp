@@ -11,8 +11,11 @@
 #include <utility>
 
 #include "Qarn/Base/StringUtil.h"
+#include "Upgrade/1110To1120/BulkBatch.h"
 #include "Upgrade/1110To1120/DatabaseIdentity.h"
 #include "Upgrade/1110To1120/KeyRangeWalk.h"
+#include "Upgrade/1110To1120/SetRows.h"
+#include "Upgrade/BulkMode.h"
 #include "Upgrade/LogPosition.h"
 #include "Upgrade/ModuleConstants.h"
 #include "Upgrade/PassMarker.h"
@@ -349,16 +352,227 @@ bool InRanges(const std::map<long long, long long>& mapRanges, long long llKey) 
     return false;
 }
 
+// The flow number: the first ten characters of the creation time without '-', then the process id.
+std::string MakeFlowNumber(const std::string& strCreateTime, int nProcessId) {
+    const std::string strDate = Qarn::Base::StringUtil::StringReplace(strCreateTime.substr(0, 10), "-", "");
+    return strDate + std::to_string(nProcessId);
+}
+
+// The process and node rows of a converted appointment record; the
+// incremental pass adds its change markers (1, 0) to both.
+std::string AppointWorkflowRows(const stru_appoint_record& record, const std::string& strFlowNum, int nProcessId,
+                                int nNodeId, bool bIncrementalMarkers) {
+    const std::string strCreate = Nullable(record.create_time, record.create_time_null);
+    const std::string strUpdate = Nullable(record.update_time, record.update_time_null);
+    const std::string strFlow = CSqlText::Escape(strFlowNum);
+    const SProcessColumns process;
+    const std::string strNode = NodeRow(nNodeId, nProcessId, SNodeColumns(), strCreate, strUpdate, bIncrementalMarkers);
+    if (bIncrementalMarkers)
+        return str_fmt(kInsertProcessIncre, nProcessId, strFlow.c_str(), process.process_type, record.interviewee_id,
+                       process.approve_flow_id, process.next_approve_node_id, process.agnet_user_id, process.status,
+                       process.is_auto_approval, strCreate.c_str(), strUpdate.c_str(), kRowStatusImplicitUpgrade,
+                       kRelatedIdImplicitUpgrade, kNotDeleted) +
+               strNode;
+    return str_fmt(kInsertProcess, nProcessId, strFlow.c_str(), process.process_type, record.interviewee_id,
+                   process.approve_flow_id, process.next_approve_node_id, process.agnet_user_id, process.status,
+                   process.is_auto_approval, strCreate.c_str(), strUpdate.c_str(), kNotDeleted) +
+           strNode;
+}
+
+// ---------------------------------------------------------------- bulk mode
+
+// One statement draws the process and node ids of every record of a batch:
+// each row draws the process id, then the node id, rows in the series' order,
+// so the values are those that one draw after another gives the records.
+const char* const kDrawWorkflowIds =
+    "SELECT nextval('officeworkflow.approve_process_id_seq')::integer, "
+    "nextval('officeworkflow.approve_process_node_id_seq')::integer FROM generate_series(1, %d);";
+
+bool DrawAllWorkflowIds(CBulkBatch& bulk, std::vector<SWorkflowIds>& vecIds) {
+    return bulk.Active() &&
+           bulk.Query(str_fmt(kDrawWorkflowIds, static_cast<int>(vecIds.size())), [&vecIds](db_layer::CConnect& conn) {
+               std::size_t i = 0;
+               for (; i < vecIds.size() && !conn.IsEOF(); ++i, conn.MoveNext()) {
+                   vecIds[i].nProcess = conn.GetInt(0);
+                   vecIds[i].nNode = conn.GetInt(1);
+               }
+               return i == vecIds.size();
+           });
+}
+
+// Whether a batch can be written in the set-based form: it has rows, and no
+// key twice (one statement per row leaves a key given twice with its last
+// row's values, a set-based update with either); otherwise it goes the default way.
+template <class Row>
+bool SetFormFits(const std::vector<Row>& vecRows) {
+    std::set<int> setKeys;
+    for (const Row& row : vecRows)
+        if (!setKeys.insert(row.id).second) return false;
+    return !vecRows.empty();
+}
+
+using SetRow = std::vector<CSetRows::SValue>;
+
+std::string Number(long long llValue) { return std::to_string(llValue); }
+
+// The incremental change markers, when asked for, and is_deleted: the columns
+// that close every workflow row.
+void CloseWorkflowRow(SetRow& row, bool bIncrementalMarkers) {
+    if (bIncrementalMarkers) {
+        row.push_back({"row_status_implicit_upgrade", "integer", Number(kRowStatusImplicitUpgrade)});
+        row.push_back({"related_id_implicit_upgrade", "integer", Number(kRelatedIdImplicitUpgrade)});
+    }
+    row.push_back({"is_deleted", "integer", Number(kNotDeleted)});
+}
+
+// The columns and values of the default mode's process statements, for an
+// appointment or a review record: a review record's names abnormal_cause, the
+// incremental pass's its markers.
+template <class TRecord>
+SetRow ProcessSetRow(const TRecord& record, int nId, const std::string& strFlowNum, const SProcessColumns& process,
+                     bool bAbnormalCause, bool bIncrementalMarkers) {
+    SetRow row = {{"id", "integer", Number(nId)},
+                  {"process_num", "text", strFlowNum},
+                  {"process_type", "integer", Number(process.process_type)},
+                  {"applicant_id", "integer", Number(record.interviewee_id)},
+                  {"approve_flow_id", "integer", Number(process.approve_flow_id)},
+                  {"next_approve_node_id", "integer", Number(process.next_approve_node_id)},
+                  {"agnet_user_id", "integer", Number(process.agnet_user_id)},
+                  {"status", "integer", Number(process.status)}};
+    if (bAbnormalCause) row.push_back({"abnormal_cause", "integer", Number(process.abnormal_cause)});
+    row.push_back({"is_auto_approval", "integer", Number(process.is_auto_approval)});
+    row.push_back({"create_time", "timestamp", record.create_time, record.create_time_null});
+    row.push_back({"update_time", "timestamp", record.update_time, record.update_time_null});
+    CloseWorkflowRow(row, bIncrementalMarkers);
+    return row;
+}
+
+// A node row; its approval_time is the record's creation time.
+template <class TRecord>
+SetRow NodeSetRow(const TRecord& record, int nNodeId, int nProcessId, const SNodeColumns& node,
+                  bool bIncrementalMarkers) {
+    SetRow row = {{"id", "integer", Number(nNodeId)},
+                  {"approve_process_id", "integer", Number(nProcessId)},
+                  {"approve_flow_node_id", "integer", Number(node.approve_flow_node_id)},
+                  {"serial_num", "integer", Number(node.serial_num)},
+                  {"node_status", "integer", Number(node.node_status)},
+                  {"approver_id", "integer", Number(node.approver_id)},
+                  {"approval_comment", "text", node.approval_comment},
+                  {"approver_type", "integer", Number(node.approver_type)},
+                  {"approval_time", "timestamp", record.create_time, record.create_time_null},
+                  {"create_time", "timestamp", record.create_time, record.create_time_null},
+                  {"update_time", "timestamp", record.update_time, record.update_time_null}};
+    CloseWorkflowRow(row, bIncrementalMarkers);
+    return row;
+}
+
+// What one batch writes, in one of two forms: the default mode's text (one
+// statement per row, record after record), or in bulk mode the rows of each
+// table, sent as one set-based statement per table in the order below.
+struct SBatchWrites {
+    explicit SBatchWrites(bool bSetForm) : bSet(bSetForm) {}
+
+    bool bSet;
+    std::string strText;
+    CSetRows appointments{"visitor.visitor_appoint_record"};  // made from review records
+    CSetRows links{"visitor.visitor_appoint_record"};         // flow number and submitter
+    CSetRows takeOvers{"visitor.visitor_appoint_record"};     // flow number only
+    CSetRows processes{"officeworkflow.approve_process"};
+    CSetRows nodes{"officeworkflow.approve_process_node"};
+    CSetRows reviewLinks{"visitor.visitor_appoint_reveiw_record"};
+
+    std::string Finish() const {
+        if (!bSet) return strText;
+        std::string strOut;
+        for (const CSetRows* pRows : {&appointments, &processes, &nodes})
+            if (!pRows->Empty()) strOut += pRows->Insert();
+        for (const CSetRows* pRows : {&links, &takeOvers, &reviewLinks})
+            if (!pRows->Empty()) strOut += pRows->UpdateByFirstColumn();
+        return strOut;
+    }
+};
+
+// An appointment record tied to its new process: its link, process and node.
+void AddAppointWrites(SBatchWrites& writes, const stru_appoint_record& record, int nProcessId, int nNodeId,
+                      bool bIncrementalMarkers) {
+    const std::string strFlowNum = MakeFlowNumber(record.create_time, nProcessId);
+    if (!writes.bSet) {
+        writes.strText +=
+            str_fmt(kLinkAppoint, CSqlText::Escape(strFlowNum).c_str(), kSubmitPersonType, kSubmitPersonId, record.id);
+        writes.strText += AppointWorkflowRows(record, strFlowNum, nProcessId, nNodeId, bIncrementalMarkers);
+        return;
+    }
+    writes.links.Add({{"id", "integer", Number(record.id)},
+                      {"appoint_approval_flow_id", "text", strFlowNum},
+                      {"submit_person_type", "integer", Number(kSubmitPersonType)},
+                      {"submit_person_id", "integer", Number(kSubmitPersonId)}});
+    writes.processes.Add(ProcessSetRow(record, nProcessId, strFlowNum, SProcessColumns(), false, bIncrementalMarkers));
+    writes.nodes.Add(NodeSetRow(record, nNodeId, nProcessId, SNodeColumns(), bIncrementalMarkers));
+}
+
+// An incremental appointment taking over the flow number looked up for it.
+void AddFlowTakeOver(SBatchWrites& writes, const stru_appoint_record& record, const std::string& strFlowNum) {
+    if (writes.bSet)
+        writes.takeOvers.Add({{"id", "integer", Number(record.id)}, {"appoint_approval_flow_id", "text", strFlowNum}});
+    else
+        writes.strText += str_fmt(kTakeOverFlowNum, CSqlText::Escape(strFlowNum).c_str(), record.id);
+}
+
+// A review record converted: its new appointment, process and node, and its link.
+void AddReviewWrites(SBatchWrites& writes, const stru_appoint_review_record& record, long long llAppointId,
+                     int nProcessId, int nNodeId) {
+    const std::string strFlowNum = MakeFlowNumber(record.create_time, nProcessId);
+    const SReviewMapping mapping = MapReviewStatus(record.appoint_review_status);
+    const SProcessColumns process = ReviewProcess(mapping);
+    if (!writes.bSet) {
+        const std::string strFlow = CSqlText::Escape(strFlowNum);
+        const std::string strCreate = Nullable(record.create_time, record.create_time_null);
+        const std::string strUpdate = Nullable(record.update_time, record.update_time_null);
+        writes.strText += str_fmt(
+            kInsertReviewAppoint, strFlow.c_str(), kSubmitPersonType, kSubmitPersonId, llAppointId,
+            Nullable(record.object_guid, record.object_guid_null).c_str(), record.visitor_id, record.interviewee_id,
+            record.visit_reason_id, Nullable(record.visit_reason_detail, record.visit_reason_detail_null).c_str(),
+            mapping.nAppointmentStatus, Nullable(record.start_valid_time, record.start_valid_time_null).c_str(),
+            Nullable(record.end_valid_time, record.end_valid_time_null).c_str(), record.start_time_differ,
+            record.end_time_differ, strCreate.c_str(), strUpdate.c_str(), kQrCodeValidNum);
+        writes.strText += str_fmt(kInsertReviewProcess, nProcessId, strFlow.c_str(), process.process_type,
+                                  record.interviewee_id, process.approve_flow_id, process.next_approve_node_id,
+                                  process.agnet_user_id, process.status, process.abnormal_cause,
+                                  process.is_auto_approval, strCreate.c_str(), strUpdate.c_str(), kNotDeleted);
+        // Every converted review gets its node: the workflow walks a process
+        // through its nodes, and a process without one cannot be shown or closed.
+        writes.strText += NodeRow(nNodeId, nProcessId, ReviewNode(), strCreate, strUpdate, false);
+        writes.strText += str_fmt(kLinkReview, strFlow.c_str(), record.id);
+        return;
+    }
+    writes.appointments.Add(
+        {{"appoint_approval_flow_id", "text", strFlowNum},
+         {"submit_person_type", "integer", Number(kSubmitPersonType)},
+         {"submit_person_id", "integer", Number(kSubmitPersonId)},
+         {"id", "bigint", Number(llAppointId)},
+         {"object_guid", "text", record.object_guid, record.object_guid_null},
+         {"visitor_id", "integer", Number(record.visitor_id)},
+         {"interviewee_id", "integer", Number(record.interviewee_id)},
+         {"visit_reason_id", "integer", Number(record.visit_reason_id)},
+         {"visit_reason_detail", "text", record.visit_reason_detail, record.visit_reason_detail_null},
+         {"appointment_status", "integer", Number(mapping.nAppointmentStatus)},
+         {"start_valid_time", "timestamp", record.start_valid_time, record.start_valid_time_null},
+         {"end_valid_time", "timestamp", record.end_valid_time, record.end_valid_time_null},
+         {"start_time_differ", "integer", Number(record.start_time_differ)},
+         {"end_time_differ", "integer", Number(record.end_time_differ)},
+         {"create_time", "timestamp", record.create_time, record.create_time_null},
+         {"update_time", "timestamp", record.update_time, record.update_time_null},
+         {"qr_code_valid_num", "integer", Number(kQrCodeValidNum)}});
+    writes.processes.Add(ProcessSetRow(record, nProcessId, strFlowNum, process, true, false));
+    writes.nodes.Add(NodeSetRow(record, nNodeId, nProcessId, ReviewNode(), false));
+    writes.reviewLinks.Add({{"id", "integer", Number(record.id)}, {"appoint_approval_flow_id", "text", strFlowNum}});
+}
+
 }  // namespace
 
 C1110ToC1120::C1110ToC1120() : CModuleUpgradeBase(kLiterals) {}
 
 C1110ToC1120::~C1110ToC1120() = default;
-
-std::string C1110ToC1120::MakeFlowNumber(const std::string& strCreateTime, int nProcessId) {
-    const std::string strDate = Qarn::Base::StringUtil::StringReplace(strCreateTime.substr(0, 10), "-", "");
-    return strDate + std::to_string(nProcessId);
-}
 
 // ---------------------------------------------------------------- configuration
 
@@ -545,6 +759,7 @@ bool C1110ToC1120::UpgradeCourse_Records(int& nErrorCode, std::string& strErrorI
     auto pFirst = std::make_shared<CDBAccessConn>(pFirstConn);
     auto pSecond = std::make_shared<CDBAccessConn>(pSecondConn);
     (void)pFirst;
+    db_layer::CConnect* pBulkConn = CBulkMode::Enabled(strName.c_str()) ? pSecondConn : nullptr;
 
     int nStatus = 0;
     int nSchedule = 0;
@@ -555,7 +770,7 @@ bool C1110ToC1120::UpgradeCourse_Records(int& nErrorCode, std::string& strErrorI
     }
     UPG_LOG(LOG_INFO, kPassStart, strName.c_str());
 
-    if (!Upgrade_Record_UpgradeVisitorRecord(nErrorCode, strErrorInfo, pSecond, nSchedule, nRateProgress)) {
+    if (!Upgrade_Record_UpgradeVisitorRecord(nErrorCode, strErrorInfo, pSecond, nSchedule, nRateProgress, pBulkConn)) {
         UPG_LOG(LOG_ERROR, kTableFailed, strName.c_str(), MODULE_IDENTITY);
         return false;
     }
@@ -564,7 +779,8 @@ bool C1110ToC1120::UpgradeCourse_Records(int& nErrorCode, std::string& strErrorI
     // is not trusted there, and the walk starts from the table's lowest key.
     // Converted review records are recognised by their flow number and skipped.
     const int nReviewStart = nRateProgress > 0 ? 0 : nRateProgress;
-    if (!Upgrade_Record_UpgradeVisitorReviewRecord(nErrorCode, strErrorInfo, pSecond, nSchedule, nReviewStart)) {
+    if (!Upgrade_Record_UpgradeVisitorReviewRecord(nErrorCode, strErrorInfo, pSecond, nSchedule, nReviewStart,
+                                                   pBulkConn)) {
         UPG_LOG(LOG_ERROR, kTableFailed, strName.c_str(), MODULE_IDENTITY);
         return false;
     }
@@ -574,14 +790,15 @@ bool C1110ToC1120::UpgradeCourse_Records(int& nErrorCode, std::string& strErrorI
 }
 
 bool C1110ToC1120::Upgrade_Record_UpgradeVisitorRecord(int& nErrorCode, std::string& strErrorInfo,
-                                                       DBAccessConnPtr pConn, int nSchedule, int nStartPosition) {
+                                                       DBAccessConnPtr pConn, int nSchedule, int nStartPosition,
+                                                       db_layer::CConnect* pBulkConn) {
     const std::string strName = QualifiedName("Upgrade_Record_UpgradeVisitorRecord");
     STableWalk<stru_appoint_record> table;
     table.pfnQuery = &C1110ToC1120::QueryApppointRecord;
     table.pQueryConn = pConn;
     table.fnConverted = [](const stru_appoint_record& row) { return IsConverted(row.appoint_approval_flow_id); };
     table.fnConvert = [&](const std::vector<stru_appoint_record>& vecBatch, int) {
-        return InsertAppointRecord(nErrorCode, strErrorInfo, vecBatch, pConn);
+        return InsertAppointRecord(nErrorCode, strErrorInfo, vecBatch, pConn, pBulkConn);
     };
     return WalkTable(*this, nErrorCode, strErrorInfo,
                      WalkOver("visitor.visitor_appoint_record", strName, pConn, pConn, pConn), table, nSchedule,
@@ -589,14 +806,15 @@ bool C1110ToC1120::Upgrade_Record_UpgradeVisitorRecord(int& nErrorCode, std::str
 }
 
 bool C1110ToC1120::Upgrade_Record_UpgradeVisitorReviewRecord(int& nErrorCode, std::string& strErrorInfo,
-                                                             DBAccessConnPtr pConn, int nSchedule, int nStartPosition) {
+                                                             DBAccessConnPtr pConn, int nSchedule, int nStartPosition,
+                                                             db_layer::CConnect* pBulkConn) {
     const std::string strName = QualifiedName("Upgrade_Record_UpgradeVisitorReviewRecord");
     STableWalk<stru_appoint_review_record> table;
     table.pfnQuery = &C1110ToC1120::QueryApppointReviewRecord;
     table.pQueryConn = pConn;
     table.fnConverted = [](const stru_appoint_review_record& row) { return IsConverted(row.appoint_approval_flow_id); };
     table.fnConvert = [&](const std::vector<stru_appoint_review_record>& vecBatch, int) {
-        return InsertAppointReviewRecord(nErrorCode, strErrorInfo, vecBatch, pConn);
+        return InsertAppointReviewRecord(nErrorCode, strErrorInfo, vecBatch, pConn, pBulkConn);
     };
     return WalkTable(*this, nErrorCode, strErrorInfo,
                      WalkOver("visitor.visitor_appoint_reveiw_record", strName, pConn, pConn, pConn), table, nSchedule,
@@ -690,25 +908,6 @@ bool C1110ToC1120::DrawnWorkflowIds(int& nErrorCode, std::string& strErrorInfo, 
     return true;
 }
 
-std::string C1110ToC1120::AppointWorkflowRows(const stru_appoint_record& record, const std::string& strFlowNum,
-                                              int nProcessId, int nNodeId, bool bIncrementalMarkers) {
-    const std::string strCreate = Nullable(record.create_time, record.create_time_null);
-    const std::string strUpdate = Nullable(record.update_time, record.update_time_null);
-    const std::string strFlow = CSqlText::Escape(strFlowNum);
-    const SProcessColumns process;
-    const std::string strNode = NodeRow(nNodeId, nProcessId, SNodeColumns(), strCreate, strUpdate, bIncrementalMarkers);
-    if (bIncrementalMarkers)
-        return str_fmt(kInsertProcessIncre, nProcessId, strFlow.c_str(), process.process_type, record.interviewee_id,
-                       process.approve_flow_id, process.next_approve_node_id, process.agnet_user_id, process.status,
-                       process.is_auto_approval, strCreate.c_str(), strUpdate.c_str(), kRowStatusImplicitUpgrade,
-                       kRelatedIdImplicitUpgrade, kNotDeleted) +
-               strNode;
-    return str_fmt(kInsertProcess, nProcessId, strFlow.c_str(), process.process_type, record.interviewee_id,
-                   process.approve_flow_id, process.next_approve_node_id, process.agnet_user_id, process.status,
-                   process.is_auto_approval, strCreate.c_str(), strUpdate.c_str(), kNotDeleted) +
-           strNode;
-}
-
 bool C1110ToC1120::SendBatchText(int& nErrorCode, std::string& strErrorInfo, const std::string& strSql,
                                  DBAccessConnPtr pConn, const char* szOperation) {
     if (strSql.empty()) return true;
@@ -719,32 +918,43 @@ bool C1110ToC1120::SendBatchText(int& nErrorCode, std::string& strErrorInfo, con
     });
 }
 
-bool C1110ToC1120::InsertAppointRecord(int& nErrorCode, std::string& strErrorInfo,
-                                       const std::vector<stru_appoint_record>& vecRecords, DBAccessConnPtr pConn) {
-    // Every id of the batch is drawn in one round trip before the text is built.
-    std::vector<SWorkflowIds> vecIds(vecRecords.size());
-    SBatchQueries draws;
-    for (SWorkflowIds& ids : vecIds) AddWorkflowDraws(draws, ids);
-    draws.Send(*pConn);
-    std::string strSql;
-    for (std::size_t i = 0; i < vecRecords.size(); ++i) {
-        const stru_appoint_record& record = vecRecords[i];
-        if (!DrawnWorkflowIds(nErrorCode, strErrorInfo, draws.nAnswered, 2 * i, pConn, "InsertAppointRecord"))
-            return false;
-        const int nProcessId = vecIds[i].nProcess;
-        const int nNodeId = vecIds[i].nNode;
-        const std::string strFlowNum = MakeFlowNumber(record.create_time, nProcessId);
-        strSql +=
-            str_fmt(kLinkAppoint, CSqlText::Escape(strFlowNum).c_str(), kSubmitPersonType, kSubmitPersonId, record.id);
-        strSql += AppointWorkflowRows(record, strFlowNum, nProcessId, nNodeId, false);
+bool C1110ToC1120::WriteBatch(int& nErrorCode, std::string& strErrorInfo, CBulkBatch& bulk,
+                              const std::function<std::string(bool bSet)>& fnBuild, DBAccessConnPtr pConn,
+                              const char* szOperation) {
+    if (bulk.Active()) {
+        const std::string strSet = fnBuild(true);
+        if (strSet.empty() || bulk.Execute(strSet)) return true;
     }
-    return SendBatchText(nErrorCode, strErrorInfo, strSql, pConn, "InsertAppointRecord");
+    return SendBatchText(nErrorCode, strErrorInfo, fnBuild(false), pConn, szOperation);
+}
+
+bool C1110ToC1120::InsertAppointRecord(int& nErrorCode, std::string& strErrorInfo,
+                                       const std::vector<stru_appoint_record>& vecRecords, DBAccessConnPtr pConn,
+                                       db_layer::CConnect* pBulkConn) {
+    CBulkBatch bulk(pBulkConn);
+    if (!SetFormFits(vecRecords)) bulk.Decline();
+    std::vector<SWorkflowIds> vecIds(vecRecords.size());
+    if (!DrawAllWorkflowIds(bulk, vecIds)) {
+        // Every id of the batch is drawn in one round trip before the text is built.
+        SBatchQueries draws;
+        for (SWorkflowIds& ids : vecIds) AddWorkflowDraws(draws, ids);
+        draws.Send(*pConn);
+        for (std::size_t i = 0; i < vecRecords.size(); ++i)
+            if (!DrawnWorkflowIds(nErrorCode, strErrorInfo, draws.nAnswered, 2 * i, pConn, "InsertAppointRecord"))
+                return false;
+    }
+    const auto fnBuild = [&](bool bSet) {
+        SBatchWrites writes(bSet);
+        for (std::size_t i = 0; i < vecRecords.size(); ++i)
+            AddAppointWrites(writes, vecRecords[i], vecIds[i].nProcess, vecIds[i].nNode, false);
+        return writes.Finish();
+    };
+    return WriteBatch(nErrorCode, strErrorInfo, bulk, fnBuild, pConn, "InsertAppointRecord");
 }
 
 bool C1110ToC1120::InsertAppointReviewRecord(int& nErrorCode, std::string& strErrorInfo,
                                              const std::vector<stru_appoint_review_record>& vecRecords,
-                                             DBAccessConnPtr pConn) {
-    const std::string strName = QualifiedName("InsertAppointReviewRecord");
+                                             DBAccessConnPtr pConn, db_layer::CConnect* pBulkConn) {
     // Appointment ids first (the id source hands them out of its reserved
     // block), up to one it refuses; then the process and node draws of those
     // records in one round trip, the refused record's process draw last, as one
@@ -754,29 +964,43 @@ bool C1110ToC1120::InsertAppointReviewRecord(int& nErrorCode, std::string& strEr
     while (vecAppointIds.size() < vecRecords.size() &&
            (vecAppointIds.empty() || IsAppointmentId(vecAppointIds.back())))
         vecAppointIds.push_back(db_layer::GloballySerial(""));
+    CBulkBatch bulk(pBulkConn);
+    if (!SetFormFits(vecRecords) || !IsAppointmentId(vecAppointIds.back())) bulk.Decline();
     std::vector<SWorkflowIds> vecIds(vecRecords.size());
-    SBatchQueries draws;
-    for (std::size_t i = 0; i < vecAppointIds.size(); ++i) {
-        if (IsAppointmentId(vecAppointIds[i]))
-            AddWorkflowDraws(draws, vecIds[i]);
-        else
-            draws.Add(kNextProcessId, RowReaders::FirstIntAt0(vecIds[i].nProcess));
+    if (!DrawAllWorkflowIds(bulk, vecIds)) {
+        SBatchQueries draws;
+        for (std::size_t i = 0; i < vecAppointIds.size(); ++i) {
+            if (IsAppointmentId(vecAppointIds[i]))
+                AddWorkflowDraws(draws, vecIds[i]);
+            else
+                draws.Add(kNextProcessId, RowReaders::FirstIntAt0(vecIds[i].nProcess));
+        }
+        draws.Send(*pConn);
+        if (!ReviewIdsDrawn(nErrorCode, strErrorInfo, vecAppointIds, draws.nAnswered, pConn)) return false;
     }
-    draws.Send(*pConn);
 
-    std::string strSql;
-    for (std::size_t i = 0; i < vecRecords.size(); ++i) {
-        const stru_appoint_review_record& record = vecRecords[i];
-        if (2 * i >= draws.nAnswered) {
+    const auto fnBuild = [&](bool bSet) {
+        SBatchWrites writes(bSet);
+        for (std::size_t i = 0; i < vecRecords.size(); ++i)
+            AddReviewWrites(writes, vecRecords[i], vecAppointIds[i], vecIds[i].nProcess + kReviewIdOffset,
+                            vecIds[i].nNode + kReviewIdOffset);
+        return writes.Finish();
+    };
+    return WriteBatch(nErrorCode, strErrorInfo, bulk, fnBuild, pConn, "InsertAppointReviewRecord");
+}
+
+bool C1110ToC1120::ReviewIdsDrawn(int& nErrorCode, std::string& strErrorInfo,
+                                  const std::vector<long long>& vecAppointIds, std::size_t nAnswered,
+                                  DBAccessConnPtr pConn) {
+    const std::string strName = QualifiedName("InsertAppointReviewRecord");
+    for (std::size_t i = 0; i < vecAppointIds.size(); ++i) {
+        if (2 * i >= nAnswered) {
             IdDrawFailed(nErrorCode, strErrorInfo, pConn, kProcessIdDraw);
             UPG_LOG(LOG_ERROR,
                     "[%s][C1110ToC1120]QueryNextIdOfApproveProcess failed, Error Code:%d, Error Info:%s.[%s(%d)]",
                     strName.c_str(), nErrorCode, strErrorInfo.c_str());
             return false;
         }
-        const int nProcessId = vecIds[i].nProcess + kReviewIdOffset;
-        const std::string strFlowNum = MakeFlowNumber(record.create_time, nProcessId);
-
         // An id outside 1..2^31-1 would break the later walks, so the batch
         // stops instead of writing it.
         const long long llAppointId = vecAppointIds[i];
@@ -788,38 +1012,15 @@ bool C1110ToC1120::InsertAppointReviewRecord(int& nErrorCode, std::string& strEr
                     strName.c_str(), nErrorCode, strErrorInfo.c_str());
             return false;
         }
-
-        if (2 * i + 1 >= draws.nAnswered) {
+        if (2 * i + 1 >= nAnswered) {
             IdDrawFailed(nErrorCode, strErrorInfo, pConn, kNodeIdDraw);
             UPG_LOG(LOG_ERROR,
                     "[%s][C1110ToC1120] QueryNextIdOfApproveProcessNode failed, Error Code:%d, Error Info:%s.[%s(%d)]",
                     strName.c_str(), nErrorCode, strErrorInfo.c_str());
             return false;
         }
-        const int nNodeId = vecIds[i].nNode + kReviewIdOffset;
-
-        const SReviewMapping mapping = MapReviewStatus(record.appoint_review_status);
-        const std::string strFlow = CSqlText::Escape(strFlowNum);
-        const std::string strCreate = Nullable(record.create_time, record.create_time_null);
-        const std::string strUpdate = Nullable(record.update_time, record.update_time_null);
-        strSql += str_fmt(
-            kInsertReviewAppoint, strFlow.c_str(), kSubmitPersonType, kSubmitPersonId, llAppointId,
-            Nullable(record.object_guid, record.object_guid_null).c_str(), record.visitor_id, record.interviewee_id,
-            record.visit_reason_id, Nullable(record.visit_reason_detail, record.visit_reason_detail_null).c_str(),
-            mapping.nAppointmentStatus, Nullable(record.start_valid_time, record.start_valid_time_null).c_str(),
-            Nullable(record.end_valid_time, record.end_valid_time_null).c_str(), record.start_time_differ,
-            record.end_time_differ, strCreate.c_str(), strUpdate.c_str(), kQrCodeValidNum);
-        const SProcessColumns process = ReviewProcess(mapping);
-        strSql += str_fmt(kInsertReviewProcess, nProcessId, strFlow.c_str(), process.process_type,
-                          record.interviewee_id, process.approve_flow_id, process.next_approve_node_id,
-                          process.agnet_user_id, process.status, process.abnormal_cause, process.is_auto_approval,
-                          strCreate.c_str(), strUpdate.c_str(), kNotDeleted);
-        // Every converted review gets its node: the workflow walks a process
-        // through its nodes, and a process without one cannot be shown or closed.
-        strSql += NodeRow(nNodeId, nProcessId, ReviewNode(), strCreate, strUpdate, false);
-        strSql += str_fmt(kLinkReview, strFlow.c_str(), record.id);
     }
-    return SendBatchText(nErrorCode, strErrorInfo, strSql, pConn, "InsertAppointReviewRecord");
+    return true;
 }
 
 // ---------------------------------------------------------------- incremental passes
@@ -888,6 +1089,10 @@ bool C1110ToC1120::UpgradeCourse_Records_IncreData(int& nErrorCode, std::string&
     dbCom.first_connect = std::make_shared<CDBAccessConn>(pFirstConn);
     dbCom.cms_up_connect = std::make_shared<CDBAccessConn>(pSecondConn);
     dbCom.third_connect = std::make_shared<CDBAccessConn>(pThirdConn);
+    if (CBulkMode::Enabled(strName.c_str())) {
+        dbCom.cms_up_bulk = pSecondConn;
+        dbCom.third_bulk = pThirdConn;
+    }
 
     int nStatus = 0;
     int nSchedule = 0;
@@ -972,7 +1177,7 @@ bool C1110ToC1120::IncreUpgrade_Record_UpgradeVisitorReviewRecord(int& nErrorCod
     table.fnConvert = [&](const std::vector<stru_appoint_review_record>& vecBatch, int nStartKey) {
         const std::string strMark = kReviewRangePrefix + std::to_string(nStartKey) + " " +
                                     std::to_string(static_cast<long long>(nStartKey) + CKeyRangeWalk::kBatchWidth);
-        return InsertAppointReviewRecord(nErrorCode, strErrorInfo, vecBatch, pSecond) &&
+        return InsertAppointReviewRecord(nErrorCode, strErrorInfo, vecBatch, pSecond, dbCom.cms_up_bulk) &&
                marker.Write(nErrorCode, strErrorInfo, strMark.c_str(), pSecond);
     };
     return WalkTable(
@@ -1019,31 +1224,34 @@ bool C1110ToC1120::InsertAppointRecordForIncre(int& nErrorCode, std::string& str
     }
     queries.Send(*dbCom.cms_up_connect);
 
-    std::string strSql;
     for (std::size_t i = 0; i < vecRecords.size(); ++i) {
-        const stru_appoint_record& record = vecRecords[i];
-        if (TakesOverFlowNumber(record)) {
-            if (vecFirst[i] >= queries.nAnswered) {
-                FlowNumLookupFailed(nErrorCode, strErrorInfo, dbCom.cms_up_connect);
-                UPG_LOG(LOG_ERROR,
-                        "[%s][C1110ToC1120] QryFlowNumByAppointID failed, Error Code:%d, Error Info:%s.[%s(%d)]",
-                        QualifiedName("InsertAppointRecordForIncre").c_str(), nErrorCode, strErrorInfo.c_str());
+        if (!TakesOverFlowNumber(vecRecords[i])) {
+            if (!DrawnWorkflowIds(nErrorCode, strErrorInfo, queries.nAnswered, vecFirst[i], dbCom.cms_up_connect,
+                                  "InsertAppointRecordForIncre"))
                 return false;
-            }
-            strSql += str_fmt(kTakeOverFlowNum, CSqlText::Escape(vecFlowNums[i]).c_str(), record.id);
-            continue;
-        }
-        if (!DrawnWorkflowIds(nErrorCode, strErrorInfo, queries.nAnswered, vecFirst[i], dbCom.cms_up_connect,
-                              "InsertAppointRecordForIncre"))
+        } else if (vecFirst[i] >= queries.nAnswered) {
+            FlowNumLookupFailed(nErrorCode, strErrorInfo, dbCom.cms_up_connect);
+            UPG_LOG(LOG_ERROR, "[%s][C1110ToC1120] QryFlowNumByAppointID failed, Error Code:%d, Error Info:%s.[%s(%d)]",
+                    QualifiedName("InsertAppointRecordForIncre").c_str(), nErrorCode, strErrorInfo.c_str());
             return false;
-        const int nProcessId = vecIds[i].nProcess + kReviewIdOffset;
-        const int nNodeId = vecIds[i].nNode + kReviewIdOffset;
-        const std::string strFlowNum = MakeFlowNumber(record.create_time, nProcessId);
-        strSql +=
-            str_fmt(kLinkAppoint, CSqlText::Escape(strFlowNum).c_str(), kSubmitPersonType, kSubmitPersonId, record.id);
-        strSql += AppointWorkflowRows(record, strFlowNum, nProcessId, nNodeId, true);
+        }
     }
-    return SendBatchText(nErrorCode, strErrorInfo, strSql, dbCom.third_connect, "InsertAppointRecordForIncre");
+    // In bulk mode only the writes on the third connection are set-based: the
+    // look-ups and draws above are those of the default mode.
+    CBulkBatch bulk(dbCom.third_bulk);
+    if (!SetFormFits(vecRecords)) bulk.Decline();
+    const auto fnBuild = [&](bool bSet) {
+        SBatchWrites writes(bSet);
+        for (std::size_t i = 0; i < vecRecords.size(); ++i) {
+            if (TakesOverFlowNumber(vecRecords[i]))
+                AddFlowTakeOver(writes, vecRecords[i], vecFlowNums[i]);
+            else
+                AddAppointWrites(writes, vecRecords[i], vecIds[i].nProcess + kReviewIdOffset,
+                                 vecIds[i].nNode + kReviewIdOffset, true);
+        }
+        return writes.Finish();
+    };
+    return WriteBatch(nErrorCode, strErrorInfo, bulk, fnBuild, dbCom.third_connect, "InsertAppointRecordForIncre");
 }
 
 }  // namespace UnifiedUpgradeComponent

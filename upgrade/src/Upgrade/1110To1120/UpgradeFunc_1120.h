@@ -3,11 +3,13 @@
 // live appointment review tied to a process of the approval workflow, also in
 // the incremental passes over three connections. Holds no state between calls.
 #pragma once
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "Upgrade/1110To1120/AppointRows.h"
+#include "Upgrade/1110To1120/BulkBatch.h"
 #include "Upgrade/1110To1120/CheckPointRows.h"
 #include "Upgrade/1110To1120/DBCom.h"
 #include "Upgrade/ModuleUpgradeBase.h"
@@ -48,10 +50,13 @@ private:
                                DBAccessConnPtr pConn);
 
     // Appointments and reviews into the approval workflow.
+    // pBulkConn: in bulk mode the connection of pConn, for the batches' set-based statements; null otherwise.
     bool Upgrade_Record_UpgradeVisitorRecord(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pConn,
-                                             int nSchedule, int nStartPosition);
+                                             int nSchedule, int nStartPosition,
+                                             db_layer::CConnect* pBulkConn = nullptr);
     bool Upgrade_Record_UpgradeVisitorReviewRecord(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pConn,
-                                                   int nSchedule, int nStartPosition);
+                                                   int nSchedule, int nStartPosition,
+                                                   db_layer::CConnect* pBulkConn = nullptr);
     bool QueryApppointRecord(int& nErrorCode, std::string& strErrorInfo, std::vector<stru_appoint_record>& vecRecords,
                              int* pStartKey, DBAccessConnPtr pConn);
     bool QueryApppointReviewRecord(int& nErrorCode, std::string& strErrorInfo,
@@ -60,9 +65,11 @@ private:
     bool QueryNextIdOfApproveProcess(int& nErrorCode, std::string& strErrorInfo, int* pId, DBAccessConnPtr pConn);
     bool QueryNextIdOfApproveProcessNode(int& nErrorCode, std::string& strErrorInfo, int* pId, DBAccessConnPtr pConn);
     bool InsertAppointRecord(int& nErrorCode, std::string& strErrorInfo,
-                             const std::vector<stru_appoint_record>& vecRecords, DBAccessConnPtr pConn);
+                             const std::vector<stru_appoint_record>& vecRecords, DBAccessConnPtr pConn,
+                             db_layer::CConnect* pBulkConn = nullptr);
     bool InsertAppointReviewRecord(int& nErrorCode, std::string& strErrorInfo,
-                                   const std::vector<stru_appoint_review_record>& vecRecords, DBAccessConnPtr pConn);
+                                   const std::vector<stru_appoint_review_record>& vecRecords, DBAccessConnPtr pConn,
+                                   db_layer::CConnect* pBulkConn = nullptr);
 
     // The incremental records pass.
     bool IncreUpgrade_Record_UpgradeVisitorRecord(int& nErrorCode, std::string& strErrorInfo, stru_db_com& dbCom,
@@ -76,9 +83,6 @@ private:
                                DBAccessConnPtr pConn, const stru_appoint_record& record);
     bool InsertAppointRecordForIncre(int& nErrorCode, std::string& strErrorInfo,
                                      const std::vector<stru_appoint_record>& vecRecords, stru_db_com& dbCom);
-
-    // Flow number: the first ten characters of the creation time without '-', then the process id.
-    static std::string MakeFlowNumber(const std::string& strCreateTime, int nProcessId);
 
     // bLeave: the first and the second connection reach one database whose check
     // points the configuration pass already rebuilt (its mark is among setSecondMarks).
@@ -99,12 +103,18 @@ private:
     // the lines that drawing one id at a time would have given.
     bool DrawnWorkflowIds(int& nErrorCode, std::string& strErrorInfo, std::size_t nAnswered, std::size_t nProcessDraw,
                           DBAccessConnPtr pConn, const char* szOperation);
-    // The process and node rows of a converted appointment record; the
-    // incremental pass adds its change markers (1, 0) to both.
-    static std::string AppointWorkflowRows(const stru_appoint_record& record, const std::string& strFlowNum,
-                                           int nProcessId, int nNodeId, bool bIncrementalMarkers);
+    // The checks of a review batch's ids, record by record, with the lines of one draw at a time.
+    bool ReviewIdsDrawn(int& nErrorCode, std::string& strErrorInfo, const std::vector<long long>& vecAppointIds,
+                        std::size_t nAnswered, DBAccessConnPtr pConn);
     bool SendBatchText(int& nErrorCode, std::string& strErrorInfo, const std::string& strSql, DBAccessConnPtr pConn,
                        const char* szOperation);
+    // Sends a batch's rows, built by fnBuild in the set-based form (bulk mode)
+    // or as the default mode's text: in bulk mode the set-based form first, and
+    // the default text only when that failed and was taken back, so that the
+    // failure is reported by the default mode's statement and lines.
+    bool WriteBatch(int& nErrorCode, std::string& strErrorInfo, CBulkBatch& bulk,
+                    const std::function<std::string(bool bSet)>& fnBuild, DBAccessConnPtr pConn,
+                    const char* szOperation);
 };
 
 }  // namespace UnifiedUpgradeComponent

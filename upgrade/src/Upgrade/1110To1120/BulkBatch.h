@@ -1,0 +1,34 @@
+// Bulk mode of one batch of the approval conversion: its set-based statements,
+// sent on the connection that holds the batch's transaction (borrowed for one
+// batch; null in the default mode). They go past the wrapper, so a failure is
+// logged nowhere: it is taken back (ROLLBACK, then BEGIN, so the walk's
+// transaction is open again) and the caller redoes the batch the default way,
+// whose statements report the failing row as the default mode reports it.
+#pragma once
+#include <functional>
+#include <string>
+
+#include "db_layer/CConnect.h"
+
+namespace UnifiedUpgradeComponent {
+
+class CBulkBatch {
+public:
+    explicit CBulkBatch(db_layer::CConnect* pConn) : m_pConn(pConn) {}
+
+    // Bulk mode, and none of the batch's set-based statements failed.
+    bool Active() const { return m_pConn != nullptr; }
+    // The batch goes the default way from here on, nothing sent (e.g. its keys repeat).
+    void Decline() { m_pConn = nullptr; }
+    // One statement each; fnReader reads the rows of a query and answers
+    // whether they are what was asked. False, taken back and inactive otherwise.
+    bool Query(const std::string& strSql, const std::function<bool(db_layer::CConnect&)>& fnReader);
+    bool Execute(const std::string& strSql);
+
+private:
+    bool Failed();
+
+    db_layer::CConnect* m_pConn;
+};
+
+}  // namespace UnifiedUpgradeComponent
