@@ -9,48 +9,68 @@ LABEL=$1 HOST=$2 ROOT=$3
 # shellcheck source=tests/e2e/lib.sh
 . "$ROOT/tests/e2e/lib.sh"
 one_line() { [[ $(wc -l <"$WORK/err") -eq 1 ]] || fail "expected one stderr line ($1)"; }
+# refused RC ERE ARGS: the command with ARGS exits RC with one stderr line, matching ERE, and no report.
+refused() {
+    expect_run "$@"
+    one_line "${*:3}"
+    [[ ! -s $WORK/out ]] || fail "'${*:3}' printed a report"
+}
 status_rows() { q "$1" "SELECT count(*) FROM platform.module_version_status"; }
+sha() { sha256sum "$1" | cut -d' ' -f1; }
 # base_db VAR: a new database with the base schema only.
 base_db() { new_db "$1" && createdb "${!1}" && "${PSQL[@]}" -d "${!1}" -f "$ROOT/fixtures/schema/base.sql" || fail "base schema"; }
 
 case $LABEL in
 refusals_before_anything_is_sent_exit_2_and_touch_no_database)
     base_db db
-    for args in "run --from 1.15.0 --pass config" \
-        "run --from 1.15.0 --pass configure --db1 dbname=$db" \
-        "run --from 1.15.0 --pass config,records-incr --db1 dbname=$db" \
-        "run --pass config --db1 dbname=$db" \
-        "run --from 1.15.0 --pass config --db1 dbname=$db --log-level 7" \
-        "run --from 1.15.0 --pass config --db1 dbname=$db --workdir /nonexistent-dir" \
-        "status" "frobnicate" ""; do
+    # Usage errors of every command: exit 2, one line, no report.
+    for args in "run --from 1.15.0 --pass config" "run --from 1.15.0 --pass configure --db1 dbname=$db" \
+        "run --from 1.15.0 --pass config,records-incr --db1 dbname=$db" "run --pass config --db1 dbname=$db" \
+        "run --from 1.15.0 --pass config --db1 dbname=$db --log-level 7" "status" "frobnicate" "" \
+        "run --from 1.15.0 --pass config --db1 dbname=$db --workdir /nonexistent-dir" "verify" "verify --db1" \
+        "verify --db1 dbname=x --unknown" "verify --db1 dbname=x --json=3" "plan" "plan --db1 dbname=$db --from 1.x" \
+        "plan --db1 dbname=$db --workdir /nonexistent-dir"; do
         # shellcheck disable=SC2086
-        host $args
-        expect_rc 2 "$args"
-        one_line "$args"
-        expect_err '^visitor-upgrade: '
+        refused 2 '^visitor-upgrade: ' $args
     done
     # Versions are checked before anything is sent; the value is shown escaped, on one line.
     for from in "" 1.12 1.10.0.1 $'1.15.0\nversion_no=forged' 1.4294967296.0 " 1.15.0" -1.0.0 \
         "$(printf '0%.0s' {1..27})1.15.0" 1.4.0 1.16.0; do
-        host run --from "$from" --pass config --db1 "dbname=$db" --workdir "$ROOT/fixtures"
-        expect_rc 2 "--from '$from'"
-        one_line "--from '$from'"
         shown=${from//$'\n'/\\n}
         line="visitor-upgrade: --from \"${shown// /\\x20}\" is not a version: expected three dot-separated decimal numbers such as 1.15.0 (each at most 4294967295, 32 characters in all)"
         [[ $from == 1.4.0 || $from == 1.16.0 ]] &&
             line="visitor-upgrade: no upgrade step starts at --from $from: the steps start at 0.0.0, 1.0.0, 1.3.0, 1.6.0, 1.7.0, 1.8.0, 1.9.0, 1.10.0, 1.11.0, 1.12.0, 1.13.0, 1.14.0, 1.15.0 and end at 1.16.0; nothing was sent"
+        refused 2 '' run --from "$from" --pass config --db1 "dbname=$db" --workdir "$ROOT/fixtures"
         grep -Fxq "$line" "$WORK/err" || fail "--from '$from': the line differs"
     done
-    expect_run 2 '^visitor-upgrade: --lock-timeout "3" is not a duration: expected a whole number with a unit' \
+    refused 2 '^visitor-upgrade: --lock-timeout "3" is not a duration: expected a whole number with a unit' \
         run --from 1.15.0 --pass config --db1 "dbname=$db" --lock-timeout 3
-    [[ $(status_rows "$db") -eq 0 ]] || fail "a usage error wrote a status row"
+    # Unreachable databases, a missing plug-in or export: exit 2 naming it; db1 reachable, db3 not: nothing
+    # may have been sent to db1 either.
+    refused 2 '^visitor-upgrade: cannot connect with --db1: ' run --from 1.15.0 --pass config --db1 "host=$WORK port=1 dbname=nowhere"
+    refused 2 '^visitor-upgrade: cannot connect with --db1: ' verify --db1 "dbname=e2e_no_such_database_$$"
+    refused 2 '^visitor-upgrade: ' status --db1 "host=$WORK port=1"
+    refused 2 '^visitor-upgrade: cannot connect with --db3: .*no_such_database' \
+        run --from 1.15.0 --pass config-incr --db1 "dbname=$db" --db3 "dbname=no_such_database_$$"
+    refused 2 "^visitor-upgrade: plug-in not found: $WORK/nothing.so$" \
+        run --from 1.15.0 --pass config --db1 "dbname=$db" --library "$WORK/nothing.so"
+    refused 2 '^visitor-upgrade: export ProvideLastVersion \(_ZN23UnifiedUpgradeComponent.*\) not found' \
+        run --from 1.15.0 --pass config --db1 "dbname=$db" --library "$BIN/libDBLayer.so"
+    [[ $(status_rows "$db") -eq 0 ]] || fail "a refused run wrote a status row"
+    # A database that is no module database: plan and verify cannot tell anything, which proves nothing: exit 1.
+    plan --db1 "dbname=postgres"
+    expect_rc 1 "plan on a database that is not a module database"
+    expect_out "the upgrade would fail: --db1 is not a module database: it has no table platform.module_version_status"
+    host verify --db1 "dbname=postgres"
+    expect_rc 1 "verify of a database without the module"
+    grep -q '^ERROR status_rows: could not check that .*platform.module_version_status' "$WORK/out" ||
+        fail "no ERROR line naming the missing status table"
     host --version
     expect_rc 0 --version
     [[ $(cat "$WORK/out") == "1.16.0" ]] || fail "--version printed '$(cat "$WORK/out")'"
     host run --help
     expect_rc 0 "run --help"
-    grep -q -- '--db3' "$WORK/out" || fail "run --help does not describe --db3"
-    for word in PGPASSWORD PGPASSFILE '~/.pgpass' --lock-timeout; do
+    for word in --db3 PGPASSWORD PGPASSFILE '~/.pgpass' --lock-timeout; do
         grep -qF -- "$word" "$WORK/out" || fail "run --help does not name $word"
     done
     # A password on the command line draws one warning that does not repeat it; the command goes on.
@@ -61,21 +81,6 @@ refusals_before_anything_is_sent_exit_2_and_touch_no_database)
         expect_err '^visitor-upgrade: warning: the password in --db1 can be read by every local user in the process list; give it by PGPASSWORD, PGPASSFILE or ~/.pgpass instead'
         ! grep -q hunter2 "$WORK/err" || fail "the warning repeats the password"
     done
-    # Unreachable databases, a missing plug-in or export: exit 2 naming it.
-    expect_run 2 '^visitor-upgrade: cannot connect with --db1: ' \
-        run --from 1.15.0 --pass config --db1 "host=$WORK port=1 dbname=nowhere"
-    one_line "unreachable db1"
-    # db1 reachable, db3 not: nothing may have been sent to db1 either.
-    expect_run 2 '^visitor-upgrade: cannot connect with --db3: .*no_such_database' \
-        run --from 1.15.0 --pass config-incr --db1 "dbname=$db" --db3 "dbname=no_such_database_$$"
-    [[ $(status_rows "$db") -eq 0 ]] || fail "db1 was written although db3 was unreachable"
-    host status --db1 "host=$WORK port=1"
-    expect_rc 2 "status unreachable"
-    expect_run 2 "^visitor-upgrade: plug-in not found: $WORK/nothing.so$" \
-        run --from 1.15.0 --pass config --db1 "dbname=$db" --library "$WORK/nothing.so"
-    expect_run 2 '^visitor-upgrade: export ProvideLastVersion \(_ZN23UnifiedUpgradeComponent.*\) not found' \
-        run --from 1.15.0 --pass config --db1 "dbname=$db" --library "$BIN/libDBLayer.so"
-    [[ $(status_rows "$db") -eq 0 ]] || fail "a missing plug-in still wrote to the database"
     # The default plug-in is the one beside the command, not one of the working directory.
     mkdir -p "$WORK/alone" && cp "$HOST" "$BIN/libDBLayer.so" "$BIN/libQarnBase.so" "$WORK/alone/"
     (cd "$BIN" && "$WORK/alone/visitor-upgrade" --version >"$WORK/out" 2>"$WORK/err") && RC=0 || RC=$?
@@ -148,6 +153,17 @@ missing_or_empty_script_exits_1_and_writes_nothing_data_file_stands_in)
     done
     [[ $(status_rows "$db") -eq 0 ]] || fail "a run stopped by a missing script wrote a status row"
     [[ $(q "$db" "SELECT to_regclass('visitor.module_schema_info') IS NULL") == t ]] || fail "a script ran"
+    # plan lists each of them, and a from-version without step.
+    plan --db1 "dbname=$db" --from 0.0.0 --workdir "$WORK"
+    expect_rc 1 "plan with missing and empty scripts"
+    for line in "update_V1.16.0/update.sql is missing" "update_V2.0/FDW_Drop_Tables.sql is empty" \
+        "update_V1.14.0/init_data.sql is missing"; do
+        expect_out "the upgrade would fail: delivered script $scripts/$line"
+    done
+    expect_out "  config script $scripts/update_V1.14.0/init_data.sql missing"
+    plan --db1 "dbname=$db" --from 1.2.0 --workdir "$WORK"
+    expect_rc 1 "plan from a version without step"
+    expect_out "the upgrade would fail: no upgrade step starts at 1.2.0"
     # A ".data" file with text stands in for a missing or empty script, as the plug-in reads it; the host
     # adds the missing status row first.
     : >"$scripts/update_V1.16.0/update.sql"
@@ -159,6 +175,38 @@ missing_or_empty_script_exits_1_and_writes_nothing_data_file_stands_in)
     row=$(q "$db" "SELECT version_no, status, schedule, rate_progress, step_ver, achieve_time IS NOT NULL
                    FROM platform.module_version_status WHERE module_identity = 'visitor.s'")
     [[ $row == "1.12.0|1|-1|-1|1.16.0|t" ]] || fail "status row is '$row'"
+    ;;
+
+changed_script_refused_then_allowed_and_failures_recorded)
+    build_at db 1.15.0 --scale 300 --schema-only
+    cp -r "$ROOT/fixtures/META_INFO" "$WORK/"
+    f=META_INFO/visitor.s/runtime_script/db_init/update_V1.16.0/update.sql
+    history() { q "$db" "SELECT string_agg(path || ' ' || sha256 || ' ' || outcome || ' ' || step_ver || ' ' || pass, ',')
+                         FROM visitor.module_upgrade_script_history"; }
+    host run --from 1.15.0 --pass config --db1 "dbname=$db" --workdir "$WORK"
+    expect_rc 0 "first run"
+    [[ $(history) == "$f $(sha "$WORK/$f") success 1.16.0 UpgradeCourse_Config" ]] || fail "history: $(history)"
+    when=$(q "$db" "SELECT to_char(run_time, 'YYYY-MM-DD HH24:MI:SS') FROM visitor.module_upgrade_script_history")
+    printf -- '-- amended\n' >>"$WORK/$f"
+    before=$(history) status=$(q "$db" "TABLE platform.module_version_status")
+    plan --db1 "dbname=$db" --workdir "$WORK"
+    expect_rc 1 "plan with a changed script"
+    expect_out "sha256 $(sha "$WORK/$f") changed since it ran on $when"
+    expect_run 1 "delivered script $WORK/$f changed since it ran successfully on $when" \
+        run --from 1.15.0 --pass config,records --db1 "dbname=$db" --workdir "$WORK"
+    [[ $(q "$db" "TABLE platform.module_version_status") == "$status" ]] || fail "the refused run wrote status"
+    host run --from 1.15.0 --pass config,records --db1 "dbname=$db" --workdir "$WORK" --allow-changed-scripts
+    expect_rc 0 "run with --allow-changed-scripts"
+    # The configuration pass was done: the changed script is not sent again, nothing is added.
+    [[ $(history) == "$before" ]] || fail "history changed: $(history)"
+
+    # A failing script: its failure row survives the rolled-back pass.
+    build_at db 1.15.0 --scale 300 --schema-only
+    printf 'SELECT 1/0;\n' >"$WORK/$f"
+    host run --from 1.15.0 --pass config --db1 "dbname=$db" --workdir "$WORK"
+    expect_rc 1 "run of a failing script"
+    [[ $(history) == "$f $(sha "$WORK/$f") failure 1.16.0 UpgradeCourse_Config" ]] || fail "failure row: $(history)"
+    [[ $(q "$db" "SELECT count(*) FROM visitor.module_upgrade_marker") -eq 0 ]] || fail "the failed pass was marked"
     ;;
 
 lock_wait_shown_bounded_by_lock_timeout_and_resumed)
