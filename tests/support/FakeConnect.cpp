@@ -22,20 +22,6 @@ std::vector<std::string> CFakeConnect::Statements() const {
     return vecOut;
 }
 
-std::vector<std::string> CFakeConnect::StatementsContaining(const std::string& strPart) const {
-    std::vector<std::string> vecOut;
-    for (const auto& strSql : Statements())
-        if (strSql.find(strPart) != std::string::npos) vecOut.push_back(strSql);
-    return vecOut;
-}
-
-bool CFakeConnect::Run(const std::string& strSql, const char* szKind) {
-    const bool bHistory = strSql.find("module_upgrade_script_history") != std::string::npos ||
-                          strSql.find(" AS in_transaction;") != std::string::npos;
-    if (bRecordScriptHistory || !bHistory) calls.push_back(std::string(szKind) + " " + strSql);
-    return Answer(strSql, false);
-}
-
 bool CFakeConnect::Answer(const std::string& strSql, bool bTransactionCall) {
     m_rows.clear();
     m_nRow = 0;
@@ -57,8 +43,14 @@ bool CFakeConnect::Answer(const std::string& strSql, bool bTransactionCall) {
     return true;
 }
 
-bool CFakeConnect::Execute(const std::string& strSql) { return Run(strSql, "EXEC"); }
-bool CFakeConnect::Query(const std::string& strSql) { return Run(strSql, "QUERY"); }
+bool CFakeConnect::Execute(const std::string& strSql) {
+    calls.push_back("EXEC " + strSql);
+    return Answer(strSql, false);
+}
+bool CFakeConnect::Query(const std::string& strSql) {
+    calls.push_back("QUERY " + strSql);
+    return Answer(strSql, false);
+}
 
 bool CFakeConnect::Transaction(const char* szCommand) {
     calls.push_back(szCommand);

@@ -20,10 +20,6 @@ class CFakeConnect : public db_layer::CConnect {
 public:
     // Each recorded call: "EXEC <sql>", "QUERY <sql>", "BEGIN", "COMMIT", "ROLLBACK".
     std::vector<std::string> calls;
-    // The statements of the script run history (CScriptHistory) are answered like
-    // any other but recorded in calls only when set: tests of other work see the
-    // statements of that work alone.
-    bool bRecordScriptHistory = false;
 
     // Rows for a statement whose text equals strSql (or contains it, with bSubstring).
     // nTimes < 0: for every use; otherwise for that many uses, then the next matching script applies.
@@ -33,11 +29,8 @@ public:
     // "COMMIT" and "ROLLBACK" (exact) make the transaction calls fail.
     CFakeConnect& OnFail(const std::string& strSql, int nCode, const std::string& strText, bool bSubstring = false,
                          int nTimes = -1);
-    // GetInt(position) counts the columns of a scripted row in name order.
     // Only the texts sent, in order, with Execute and Query alike.
     std::vector<std::string> Statements() const;
-    // Texts sent that contain strPart.
-    std::vector<std::string> StatementsContaining(const std::string& strPart) const;
 
     bool Execute(const std::string& strSql) override;
     bool Query(const std::string& strSql) override;
@@ -52,7 +45,7 @@ public:
     bool MoveNext() override;
     bool IsEOF() override;
     std::string GetString(const std::string& strColumn) override;
-    int GetInt(int nColumn) override;
+    int GetInt(int nColumn) override;  // counts the columns of a scripted row in name order
     int GetInt(const std::string& strColumn) override;
     bool IsNull(const std::string& strColumn) override;
     bool Open(const std::string&) override { return true; }
@@ -69,7 +62,6 @@ private:
         std::string strText;
         std::vector<FakeRow> rows;
     };
-    bool Run(const std::string& strSql, const char* szKind);
     bool Transaction(const char* szCommand);
     bool Answer(const std::string& strSql, bool bTransactionCall);
     const FakeRow* Current() const;

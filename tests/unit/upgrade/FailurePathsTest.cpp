@@ -222,8 +222,8 @@ TEST(FailurePaths, EachRefusedStatementFailsThePassWithItsErrorRollsBackWhatWasO
             const auto itFrom = i == row.nConn ? itFailed : calls.begin();
             EXPECT_EQ(std::count(itFrom, calls.end(), "ROLLBACK") > 0, i == row.nRollbackConn) << "connection " << i;
             // The finished marker only where it is the statement refused.
-            for (const std::string& strSql : conns[i].StatementsContaining("achieve_time"))
-                EXPECT_TRUE(Matches(strSql, row.szFailing)) << strSql;
+            for (const std::string& strSql : conns[i].Statements())
+                EXPECT_TRUE(strSql.find("achieve_time") == std::string::npos || Matches(strSql, row.szFailing)) << strSql;
         }
         // The refusal is logged with its statement at level 4; the step's line at 5 names the operation.
         const auto Has = [&](int nLevel, const std::string& strPart) {
