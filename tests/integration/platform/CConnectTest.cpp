@@ -178,28 +178,23 @@ TEST(PlatformConnect, StatementsTransactionsAndServerErrorsGiveTheirResultCodeAn
 TEST(PlatformConnect, ParametersAndClosedOrRefusedConnectionsAreReported) {
     VSU_REQUIRE_SERVER();
     vsu_test::CTestDatabase db;
-    std::string strText;
-    CConnect conn;
+    CConnect conn, refused;
     EXPECT_FALSE(conn.IsOpen() || conn.Execute("SELECT 1"));
     EXPECT_EQ(LastCode(conn), ErrorCode::kNoConnection);
     ASSERT_TRUE(conn.Open(db.ConnInfo() + " password='pw 1'")) << LastText(conn);
-    EXPECT_TRUE(conn.IsOpen());
-    ASSERT_TRUE(
-        conn.Query("SELECT current_setting('port')::int AS port, current_database() AS db, current_user AS u, "
-                   "current_setting('unix_socket_directories') AS sock"));
+    ASSERT_TRUE(conn.IsOpen() && conn.Query("SELECT current_setting('port') || ' ' || current_database() || ' ' ||"
+                                            " current_user || ' pw 1 ' || current_setting('unix_socket_directories')"
+                                            " AS v"));
     const db_layer::DBParam param = conn.GetParam();
-    EXPECT_EQ(param.port, conn.GetInt("port"));
-    EXPECT_EQ(param.dbname, db.Name());
-    EXPECT_EQ(param.user, "postgres");
-    EXPECT_EQ(param.password, "pw 1");
-    EXPECT_EQ(param.host, conn.GetString("sock"));
+    EXPECT_EQ(std::to_string(param.port) + " " + param.dbname + " " + param.user + " " + param.password + " " +
+                  param.host,
+              conn.GetString("v"));
     conn.Close();
     EXPECT_FALSE(conn.IsOpen() || conn.Query("SELECT 1"));
     EXPECT_EQ(LastCode(conn), ErrorCode::kNoConnection);
-    CConnect refused;
     EXPECT_FALSE(refused.Open(db.ConnInfo() + " dbname=no_such_database_vsu"));
-    EXPECT_EQ(LastCode(refused, &strText), ErrorCode::kNoConnection);
-    EXPECT_NE(strText.find("no_such_database_vsu"), std::string::npos) << strText;
+    EXPECT_EQ(LastCode(refused), ErrorCode::kNoConnection);
+    EXPECT_NE(LastText(refused).find("no_such_database_vsu"), std::string::npos) << LastText(refused);
 }
 
 TEST(PlatformConnect, BatchFailsAtTheStatementOneByOneWouldWithItsErrorAndNothingAfterItTakesEffect) {
