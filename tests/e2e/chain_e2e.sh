@@ -65,15 +65,9 @@ check_steps() {
 
 # ---- plan (read-only, before the run) and verify (after it) ----
 
-# Everything a plan could have written: status rows, marks, history.
-footprint() {
-    q "$1" "SELECT (SELECT count(*) FROM platform.module_version_status),
-        to_regclass('visitor.module_upgrade_marker') IS NULL, to_regclass('visitor.module_upgrade_script_history') IS NULL"
-}
-
+# plan runs on read-only connections (lib.sh): whatever it tried to write would fail it.
 check_plan_from_0_0_0() {
-    local db=$1 before f=$SCRIPTS/update_V1.14.0/init_data.sql
-    before=$(footprint "$db")
+    local db=$1 f=$SCRIPTS/update_V1.14.0/init_data.sql
     plan --db1 "dbname=$db" --from 0.0.0 --workdir "$ROOT/fixtures"
     expect_rc 0 "plan from 0.0.0"
     [[ $(grep -c '^step ' "$WORK/out") -eq 13 ]] || fail "expected 13 steps"
@@ -83,7 +77,6 @@ check_plan_from_0_0_0() {
         "  records rt_data.visitor_record: $(q "$db" "SELECT count(*) FROM rt_data.visitor_record") rows to convert"; do
         expect_out "$line"
     done
-    [[ $(footprint "$db") == "$before" ]] || fail "plan wrote: $before -> $(footprint "$db")"
     # With the incremental database the incremental passes and their scripts come in.
     plan --db1 "dbname=$db" --db3 "dbname=$db" --from 1.9.0 --workdir "$ROOT/fixtures"
     expect_rc 0 "plan with --db3"
@@ -152,13 +145,12 @@ PY
 
     # One fault of each kind, each in a copy of the upgraded databases: CHECK|KEY|SQL on the module
     # database (or "incr:" SQL on the incremental database).
-    guid=$(q "$db" "SELECT object_guid FROM rt_data.visitor_record ORDER BY id LIMIT 1 OFFSET 10")
-    appointment=$(q "$db" "SELECT id FROM visitor.visitor_appoint_record WHERE object_guid LIKE 'appoint-%' ORDER BY id LIMIT 1")
-    flow=$(q "$db" "SELECT appoint_approval_flow_id FROM visitor.visitor_appoint_record WHERE id = $appointment")
-    review=$(q "$db" "SELECT id FROM visitor.visitor_appoint_reveiw_record WHERE is_deleted = 0
-                      AND appoint_review_status IN (0, 2, 3) ORDER BY id LIMIT 1")
-    record=$(q "$db" "SELECT id FROM visitor.visitor_record_p2023 ORDER BY id LIMIT 1")
-    pkey=$(q "$db" "SELECT conname FROM pg_constraint WHERE conrelid = 'visitor.visitor_record_p2024'::regclass AND contype = 'p'")
+    IFS='|' read -r guid appointment flow review record pkey < <(q "$db" "SELECT
+        (SELECT object_guid FROM rt_data.visitor_record ORDER BY id LIMIT 1 OFFSET 10), a.id, a.appoint_approval_flow_id,
+        (SELECT id FROM visitor.visitor_appoint_reveiw_record WHERE is_deleted = 0 AND appoint_review_status IN (0, 2, 3)
+         ORDER BY id LIMIT 1), (SELECT id FROM visitor.visitor_record_p2023 ORDER BY id LIMIT 1),
+        (SELECT conname FROM pg_constraint WHERE conrelid = 'visitor.visitor_record_p2024'::regclass AND contype = 'p')
+        FROM visitor.visitor_appoint_record a WHERE object_guid LIKE 'appoint-%' ORDER BY id LIMIT 1")
     for fault in \
         "visit_records|object_guid '$guid'|DELETE FROM visitor.visitor_record WHERE object_guid = '$guid'" \
         "visit_records|object_guid '$guid'|INSERT INTO visitor.visitor_record SELECT (nextval('visitor.visitor_record_id_seq')), object_guid, visitor_id, interviewee_id, visit_reason, visit_reason_detail, visitor_status, start_valid_time, end_valid_time, create_time, update_time, start_time_differ, end_time_differ, temper, temper_status, is_deleted FROM visitor.visitor_record WHERE object_guid = '$guid'" \
