@@ -117,21 +117,6 @@ second_host_refused_by_lock_and_killed_host_leaves_none)
     expect_rc 0 "run after a killed host"
     ;;
 
-status_prints_one_line_per_row)
-    build_at db 1.15.0 --scale 1000 --schema-only
-    q "$db" "INSERT INTO platform.module_version_status (module_identity, version_no, status, schedule, rate_progress,
-             step_ver) VALUES ('visitor.s', '1.0.0', 2, 0, 40005, E'0.0.0\\nversion_no=9 x'),
-             ('other.module', '9.9.9', 1, -1, -1, '9.9.9')" >/dev/null
-    host status --db1 "dbname=$db"
-    expect_rc 0 status
-    [[ $(wc -l <"$WORK/out") -eq 2 ]] || fail "expected the two rows of visitor.s: $(cat "$WORK/out")"
-    # A stored newline or blank is shown escaped: no forged line, no forged field.
-    head -1 "$WORK/out" | grep -Fxq 'version_no=1.0.0 status=2 schedule=0 rate_progress=40005 step_ver=0.0.0\nversion_no=9\x20x install_time= achieve_time=' ||
-        fail "first line: $(head -1 "$WORK/out")"
-    tail -1 "$WORK/out" | grep -Eq '^version_no=1.12.0 status=1 schedule=-1 rate_progress=-1 step_ver=1.15.0 install_time=[0-9-]+T[0-9:]+ achieve_time=[0-9-]+T[0-9:]+$' ||
-        fail "second line: $(tail -1 "$WORK/out")"
-    ;;
-
 missing_or_empty_script_exits_1_and_writes_nothing_data_file_stands_in)
     build_at db 1.15.0 --scale 1000 --schema-only
     q "$db" "DELETE FROM platform.module_version_status" >/dev/null
@@ -177,7 +162,7 @@ missing_or_empty_script_exits_1_and_writes_nothing_data_file_stands_in)
     [[ $row == "1.12.0|1|-1|-1|1.16.0|t" ]] || fail "status row is '$row'"
     ;;
 
-changed_script_refused_then_allowed_and_failures_recorded)
+changed_script_refused_then_allowed_failures_recorded_and_status_printed)
     build_at db 1.15.0 --scale 300 --schema-only
     cp -r "$ROOT/fixtures/META_INFO" "$WORK/"
     f=META_INFO/visitor.s/runtime_script/db_init/update_V1.16.0/update.sql
@@ -199,6 +184,17 @@ changed_script_refused_then_allowed_and_failures_recorded)
     expect_rc 0 "run with --allow-changed-scripts"
     # The configuration pass was done: the changed script is not sent again, nothing is added.
     [[ $(history) == "$before" ]] || fail "history changed: $(history)"
+    # status: one line per row of visitor.s; a stored newline or blank is shown escaped: no forged line or field.
+    q "$db" "INSERT INTO platform.module_version_status (module_identity, version_no, status, schedule, rate_progress,
+             step_ver) VALUES ('visitor.s', '1.0.0', 2, 0, 40005, E'0.0.0\\nversion_no=9 x'),
+             ('other.module', '9.9.9', 1, -1, -1, '9.9.9')" >/dev/null
+    host status --db1 "dbname=$db"
+    expect_rc 0 status
+    [[ $(wc -l <"$WORK/out") -eq 2 ]] || fail "expected the two rows of visitor.s: $(cat "$WORK/out")"
+    head -1 "$WORK/out" | grep -Fxq 'version_no=1.0.0 status=2 schedule=0 rate_progress=40005 step_ver=0.0.0\nversion_no=9\x20x install_time= achieve_time=' ||
+        fail "first line: $(head -1 "$WORK/out")"
+    tail -1 "$WORK/out" | grep -Eq '^version_no=1.12.0 status=1 schedule=-1 rate_progress=-1 step_ver=1.16.0 install_time=[0-9-]+T[0-9:]+ achieve_time=[0-9-]+T[0-9:]+$' ||
+        fail "second line: $(tail -1 "$WORK/out")"
 
     # A failing script: its failure row survives the rolled-back pass.
     build_at db 1.15.0 --scale 300 --schema-only
