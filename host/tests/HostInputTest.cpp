@@ -10,20 +10,32 @@ using namespace VisitorUpgradeHost;
 namespace {
 
 TEST(HostInput, FromVersionIsExactlyThreeDecimalNumbersWithinRange) {
-    const std::pair<std::string, const char*> cases[] = {  // text, major.minor.patch or nullptr: refused
-        {"1.15.0", "1.15.0"}, {"01.003.0", "1.3.0"}, {"4294967295.0.4294967295", "4294967295.0.4294967295"},
-        {"00000000000000000000001.0.000000", "1.0.0"},  // 32 characters
-        {"000000000000000000000001.0.000000", nullptr}, {"4294967296.0.0", nullptr}, {"", nullptr},
-        {"1.12", nullptr}, {"1.10.0.1", nullptr}, {"1..0", nullptr}, {".1.0", nullptr}, {"1.0.", nullptr},
-        {"1.15.0\n", nullptr}, {" 1.15.0", nullptr}, {"-1.0.0", nullptr}, {"+1.0.0", nullptr}, {"1.x.0", nullptr},
-        {"1.2.3rc1", nullptr}, {std::string("1.0\0.0", 6), nullptr}};
-    for (const auto& [strText, szParsed] : cases) {
+    struct SCase {
+        std::string strText;
+        bool bValid;
+        unsigned nMajor = 0, nMinor = 0, nPatch = 0;
+    };
+    const SCase cases[] = {
+        {"1.15.0", true, 1, 15, 0},
+        {"01.003.0", true, 1, 3, 0},
+        {"4294967295.0.4294967295", true, 4294967295u, 0, 4294967295u},
+        {"00000000000000000000001.0.000000", true, 1, 0, 0},  // 32 characters
+        {"000000000000000000000001.0.000000", false},         // 33
+    };
+    const std::string invalid[] = {
+        "4294967296.0.0", "",        "1.12",   "1.10.0.1", "1..0",  ".1.0",     "1.0.",
+        "1.15.0\n",       " 1.15.0", "-1.0.0", "+1.0.0",   "1.x.0", "1.2.3rc1", std::string("1.0\0.0", 6)};
+    for (const std::string& strText : invalid) {
         CVersionArgument version;
-        ASSERT_EQ(CVersionArgument::Parse(strText, version), szParsed != nullptr) << CEscapedText::Of(strText);
-        if (szParsed == nullptr) continue;
-        EXPECT_EQ(std::to_string(version.Major()) + "." + std::to_string(version.Minor()) + "." +
-                      std::to_string(version.Patch()),
-                  szParsed);
+        EXPECT_FALSE(CVersionArgument::Parse(strText, version)) << CEscapedText::Of(strText);
+    }
+    for (const SCase& c : cases) {
+        CVersionArgument version;
+        ASSERT_EQ(CVersionArgument::Parse(c.strText, version), c.bValid) << CEscapedText::Of(c.strText);
+        if (!c.bValid) continue;
+        EXPECT_EQ(version.Major(), c.nMajor) << c.strText;
+        EXPECT_EQ(version.Minor(), c.nMinor) << c.strText;
+        EXPECT_EQ(version.Patch(), c.nPatch) << c.strText;
     }
 }
 

@@ -61,7 +61,8 @@ CTestDatabase::CTestDatabase(const std::string& strPrefix) {
     m_strName = (strPrefix.empty() ? "" : strPrefix + "_") +
                 (pInfo != nullptr ? std::string(pInfo->test_suite_name()) + "_" + pInfo->name() : "vsu");
     for (char& c : m_strName)
-        c = std::isalnum(static_cast<unsigned char>(c)) ? static_cast<char>(std::tolower(static_cast<unsigned char>(c))) : '_';
+        c = std::isalnum(static_cast<unsigned char>(c)) ? static_cast<char>(std::tolower(static_cast<unsigned char>(c)))
+                                                        : '_';
     static std::mt19937 engine{std::random_device{}()};
     m_strName = m_strName.substr(0, 50) + "_" + std::to_string(engine());
     if (!CTestServer::Available())

@@ -38,9 +38,9 @@ private:
 };
 
 // Skips the current test when no server is available (e.g. run outside scripts/test).
-#define VSU_REQUIRE_SERVER()                                                                \
-    do {                                                                                    \
-        if (!::vsu_test::CTestServer::Available())                                          \
+#define VSU_REQUIRE_SERVER()                                                           \
+    do {                                                                               \
+        if (!::vsu_test::CTestServer::Available())                                     \
             GTEST_SKIP() << "no test server: run through scripts/test (pg_server fixture)"; \
     } while (0)
 

@@ -41,13 +41,18 @@ enum ECall { kExec, kQuery, kQueryInts, kBegin, kCommit, kRollback };
 struct SStep {
     SStep(ECall eCall, std::string strSql = "", bool bOk = true, const char* szRows = nullptr, int nCode = 0,
           std::string strText = "", const char* szCount = nullptr)
-        : eCall(eCall), strSql(std::move(strSql)), bOk(bOk), szRows(szRows), nCode(nCode),
-          strText(std::move(strText)), szCount(szCount) {}
+        : eCall(eCall),
+          strSql(std::move(strSql)),
+          bOk(bOk),
+          szRows(szRows),
+          nCode(nCode),
+          strText(std::move(strText)),
+          szCount(szCount) {}
     ECall eCall;
     std::string strSql;
     bool bOk;
-    const char* szRows;   // nullptr: not read
-    int nCode;            // 0: not checked
+    const char* szRows;  // nullptr: not read
+    int nCode;           // 0: not checked
     std::string strText;
     const char* szCount;  // nullptr: not counted
 };
@@ -84,8 +89,8 @@ void RunSteps(const vsu_test::CTestDatabase& db, CConnect& conn, const std::vect
 
 TEST(PlatformConnect, StatementsTransactionsAndServerErrorsGiveTheirResultCodeAndText) {
     VSU_REQUIRE_SERVER();
-    using ErrorCode::kTransactionState;
     using db_layer::SqlStateToCode;
+    using ErrorCode::kTransactionState;
     vsu_test::CTestDatabase db;
     // The database's own default must not matter: every connection turns it on.
     db.Exec("ALTER DATABASE \"" + db.Name() + "\" SET standard_conforming_strings = off");
@@ -93,8 +98,10 @@ TEST(PlatformConnect, StatementsTransactionsAndServerErrorsGiveTheirResultCodeAn
     const std::string strValue = "it's a \\ back\\\\slash \\n 'quoted' Zo\xC3\xAB \xE6\xBC\xA2";
     std::vector<SStep> steps = {
         // Scripts run whole; a query's cursor is its last result, also when that has no rows.
-        {kExec, "CREATE TABLE t (id int PRIMARY KEY, v text);\nINSERT INTO t VALUES (1, 'a');\n"
-                "-- a comment between statements\nINSERT INTO t VALUES (2, 'b'), (3, 'c');", true, nullptr, 0, "", "3"},
+        {kExec,
+         "CREATE TABLE t (id int PRIMARY KEY, v text);\nINSERT INTO t VALUES (1, 'a');\n"
+         "-- a comment between statements\nINSERT INTO t VALUES (2, 'b'), (3, 'c');",
+         true, nullptr, 0, "", "3"},
         {kQuery, "SELECT 'first' AS v; SELECT v, id FROM t WHERE id >= 2 ORDER BY id", true, "b,c"},
         {kQuery, "SELECT v FROM t; UPDATE t SET v = 'z' WHERE id = 1", true, ""},
         {kQuery, "SELECT v FROM t WHERE id > 100", true, ""},
@@ -155,12 +162,16 @@ TEST(PlatformConnect, StatementsTransactionsAndServerErrorsGiveTheirResultCodeAn
         {kQueryInts, "SELECT 5 AS id", true, "0", ErrorCode::kUnreadableValue, "\"v\": the result has no such column"},
         {kQuery, "SELECT 1 AS v", false, nullptr, ErrorCode::kUnreadableValue},
     };
-    for (const auto& [szSelect, szShown] : {std::pair{"2147483648", "'2147483648'"}, {"-2147483649", "'-2147483649'"},
-                                            {"'12abc'::text", "'12abc'"}, {"1.5", "'1.5'"}, {"true", "'t'"}}) {
-        steps.insert(steps.end(), {{kQueryInts, std::string("SELECT ") + szSelect + " AS v", true, "0",
-                                    ErrorCode::kUnreadableValue, std::string("\"v\" as a 32-bit integer: ") + szShown},
-                                   {kExec, "INSERT INTO t VALUES (7)", false, nullptr, ErrorCode::kUnreadableValue, "", "1"},
-                                   {kExec, "SELECT 1"}});
+    for (const auto& [szSelect, szShown] : {std::pair{"2147483648", "'2147483648'"},
+                                            {"-2147483649", "'-2147483649'"},
+                                            {"'12abc'::text", "'12abc'"},
+                                            {"1.5", "'1.5'"},
+                                            {"true", "'t'"}}) {
+        steps.insert(steps.end(),
+                     {{kQueryInts, std::string("SELECT ") + szSelect + " AS v", true, "0", ErrorCode::kUnreadableValue,
+                       std::string("\"v\" as a 32-bit integer: ") + szShown},
+                      {kExec, "INSERT INTO t VALUES (7)", false, nullptr, ErrorCode::kUnreadableValue, "", "1"},
+                      {kExec, "SELECT 1"}});
     }
     RunSteps(db, *conn, steps);
     // A read without a current row, or of a position the result lacks, refuses the next statement too.
@@ -171,9 +182,10 @@ TEST(PlatformConnect, StatementsTransactionsAndServerErrorsGiveTheirResultCodeAn
         EXPECT_TRUE(conn->Execute("SELECT 1"));
     }
     // A lost connection stays lost.
-    RunSteps(db, *conn, {{kExec, "SELECT pg_terminate_backend(pg_backend_pid())", false, nullptr,
-                          ErrorCode::kConnectionLost, "SQLSTATE 57P01"},
-                         {kQuery, "SELECT 1", false, nullptr, ErrorCode::kConnectionLost}});
+    RunSteps(db, *conn,
+             {{kExec, "SELECT pg_terminate_backend(pg_backend_pid())", false, nullptr, ErrorCode::kConnectionLost,
+               "SQLSTATE 57P01"},
+              {kQuery, "SELECT 1", false, nullptr, ErrorCode::kConnectionLost}});
     EXPECT_FALSE(conn->IsOpen());
 }
 

@@ -25,7 +25,8 @@ const char* const kBuiltIn =
 // Templates added in the incremental database during the upgrade; one without name.
 const std::string kAdded =
     "INSERT INTO visitor.emailtemplate (template_type, name, subject, content, createtime, updatetime, receiver) VALUES"
-    " (0, 'Check-in O''Brien', '', 'We''re \"here\" \\ \u8bbf\u5ba2 ${VisitorName}', '2024-02-03 04:05:06.789', NULL, ''),"
+    " (0, 'Check-in O''Brien', '', 'We''re \"here\" \\ \u8bbf\u5ba2 ${VisitorName}', '2024-02-03 04:05:06.789', NULL, "
+    "''),"
     " (1, 'Front desk', 'Visit', 'Dear ${VisitorName}', '2024-05-06 07:08:09', '2024-05-06 07:08:09.5', 'desk@x'),"
     " (3, 'Added QR', 's', 'Hi ${StaticQrcodePic}${DynamicQrcodeUrl}!', NULL, NULL, ''),"
     " (6, NULL, 's', 'Go ${H5URL} ${H5URL}', NULL, NULL, '');";

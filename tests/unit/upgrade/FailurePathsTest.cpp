@@ -218,7 +218,8 @@ TEST(FailurePaths, EachRefusedStatementFailsThePassWithItsErrorRollsBackWhatWasO
             EXPECT_EQ(std::count(itFrom, calls.end(), "ROLLBACK") > 0, i == row.nRollbackConn) << "connection " << i;
             // The finished marker only where it is the statement refused.
             for (const std::string& strSql : conns[i].Statements())
-                EXPECT_TRUE(strSql.find("achieve_time") == std::string::npos || Matches(strSql, row.szFailing)) << strSql;
+                EXPECT_TRUE(strSql.find("achieve_time") == std::string::npos || Matches(strSql, row.szFailing))
+                    << strSql;
         }
         // The refusal is logged with its statement at level 4; the step's line at 5 names the operation.
         const auto Has = [&](int nLevel, const char* szPart) {

@@ -90,19 +90,22 @@ TEST(KeyRangeWalk, ConvertsTheRangesThatSteppingWouldAndJumpsGapsWithOneQueryEac
         auto pConn = std::make_shared<CDBAccessConn>(&table);
         std::vector<long long> vecRowRanges;
         int nRangeQueries = 0;
+        CKeyRangeWalk::SSettings settings;
+        settings.szTable = kTable;
+        settings.szLogName = "walk";
+        settings.pRangeConn = settings.pBatchConn = settings.pProgressConn = pConn;
         long long llRange = 0;
-        CKeyRangeWalk::SSettings settings{kTable, "walk", pConn, pConn, pConn,
-                                          [&](int* pStartKey, std::size_t& nRows) {
-                                              ++nRangeQueries;
-                                              llRange = *pStartKey;
-                                              const auto it = c.keys.lower_bound(llRange);
-                                              nRows = it != c.keys.end() && *it <= llRange + CKeyRangeWalk::kBatchWidth;
-                                              return true;
-                                          },
-                                          {}, [&] {
-                                              vecRowRanges.push_back(llRange);
-                                              return true;
-                                          }};
+        settings.fnQuery = [&](int* pStartKey, std::size_t& nRows) {
+            ++nRangeQueries;
+            llRange = *pStartKey;
+            const auto it = c.keys.lower_bound(llRange);
+            nRows = (it != c.keys.end() && *it <= llRange + CKeyRangeWalk::kBatchWidth) ? 1 : 0;
+            return true;
+        };
+        settings.fnConvert = [&] {
+            vecRowRanges.push_back(llRange);
+            return true;
+        };
         int nCode = 0;
         std::string strText;
         ASSERT_TRUE(CKeyRangeWalk(step, settings).Run(nCode, strText, 3, c.nStart));

@@ -37,7 +37,7 @@ TEST(UpgradeCourseManager, RegistryIsOneChainOverTheBoundariesAndAStartVersionTa
             std::string strText;
             manager.GetLastError(nCode, strText);
             EXPECT_EQ(std::to_string(nCode) + " " + strText, std::string("1 Not Support Upgrade! From DB Version:[") +
-                                                                  c.szStart + "], To DB Version:[1.16.0]");
+                                                                 c.szStart + "], To DB Version:[1.16.0]");
             continue;
         }
         ASSERT_EQ(course.size(), c.nSteps);
