@@ -124,13 +124,15 @@ missing_or_empty_script_exits_1_and_writes_nothing_data_file_stands_in)
     scripts=$WORK/META_INFO/visitor.s/runtime_script/db_init
     mv "$scripts/update_V1.16.0/update.sql" "$WORK/update_V1.16.0.sql"
     : >"$scripts/update_V2.0/FDW_Drop_Tables.sql"
-    rm "$scripts/update_V1.14.0/init_data.sql"
-    # One script of each kind: a step's own, the base step's second, the second of a step with two.
+    rm "$scripts/update_V1.14.0/init_data.sql" "$scripts/update_V1.5.0/update.sql"
+    # One script of each kind: a step's own, the base step's second, the second of a step with two, one that
+    # the incremental configuration pass replays.
     for args in "1.15.0 config,records|update_V1.16.0/update.sql is missing (and no update.data" \
         "0.0.0 config|update_V2.0/FDW_Drop_Tables.sql is empty (and no FDW_Drop_Tables.data" \
-        "1.13.0 config|update_V1.14.0/init_data.sql is missing (and no init_data.data"; do
+        "1.13.0 config|update_V1.14.0/init_data.sql is missing (and no init_data.data" \
+        "1.8.0 config-incr|update_V1.5.0/update.sql is missing (and no update.data"; do
         read -r from passes <<<"${args%%|*}"
-        host run --from "$from" --pass "$passes" --db1 "dbname=$db" --workdir "$WORK"
+        host run --from "$from" --pass "$passes" --db1 "dbname=$db" --db3 "dbname=$db" --workdir "$WORK"
         expect_rc 1 "--from $from with a missing or empty script"
         one_line "--from $from"
         grep -Fq "visitor-upgrade: delivered script $scripts/${args#*|} with text beside it); nothing was sent" "$WORK/err" ||
