@@ -150,7 +150,7 @@ PY
         (SELECT id FROM visitor.visitor_appoint_reveiw_record WHERE is_deleted = 0 AND appoint_review_status IN (0, 2, 3)
          ORDER BY id LIMIT 1), (SELECT id FROM visitor.visitor_record_p2023 ORDER BY id LIMIT 1),
         (SELECT conname FROM pg_constraint WHERE conrelid = 'visitor.visitor_record_p2024'::regclass AND contype = 'p')
-        FROM visitor.visitor_appoint_record a WHERE object_guid LIKE 'appoint-%' ORDER BY id LIMIT 1")
+        FROM visitor.visitor_appoint_record a WHERE a.object_guid LIKE 'appoint-%' ORDER BY a.id LIMIT 1")
     for fault in \
         "visit_records|object_guid '$guid'|DELETE FROM visitor.visitor_record WHERE object_guid = '$guid'" \
         "visit_records|object_guid '$guid'|INSERT INTO visitor.visitor_record SELECT (nextval('visitor.visitor_record_id_seq')), object_guid, visitor_id, interviewee_id, visit_reason, visit_reason_detail, visitor_status, start_valid_time, end_valid_time, create_time, update_time, start_time_differ, end_time_differ, temper, temper_status, is_deleted FROM visitor.visitor_record WHERE object_guid = '$guid'" \
