@@ -27,6 +27,9 @@ PSQL=(psql -X -q -o /dev/null -v ON_ERROR_STOP=1)
 host() { RC=0; "$HOST" "$@" >"$WORK/out" 2>"$WORK/err" || RC=$?; }
 expect_rc() { [[ $RC -eq $1 ]] || fail "exit $RC, expected $1 ($2)"; }
 expect_err() { grep -Eq -- "$1" "$WORK/err" || fail "stderr lacks /$1/"; }
+expect_out() { grep -Fq -- "$1" "$WORK/out" || fail "stdout lacks '$1'"; }
+# plan ARGS: host plan ARGS on connections whose transactions are read-only, as on a hot standby.
+plan() { PGOPTIONS='-c default_transaction_read_only=on' host plan "$@"; }
 # expect DB WHAT SQL VALUE: the query's whole output must be VALUE.
 expect() {
     local got

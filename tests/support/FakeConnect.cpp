@@ -22,29 +22,15 @@ std::vector<std::string> CFakeConnect::Statements() const {
     return vecOut;
 }
 
-std::vector<std::string> CFakeConnect::StatementsContaining(const std::string& strPart) const {
-    std::vector<std::string> vecOut;
-    for (const auto& strSql : Statements())
-        if (strSql.find(strPart) != std::string::npos) vecOut.push_back(strSql);
-    return vecOut;
-}
-
-bool CFakeConnect::Run(const std::string& strSql, const char* szKind) {
-    const bool bHistory = strSql.find("module_upgrade_script_history") != std::string::npos ||
-                          strSql.find(" AS in_transaction;") != std::string::npos;
-    if (bRecordScriptHistory || !bHistory) calls.push_back(std::string(szKind) + " " + strSql);
-    return Answer(strSql, false);
-}
-
-bool CFakeConnect::Answer(const std::string& strSql, bool bTransactionCall) {
+bool CFakeConnect::Answer(const char* szKind, const std::string& strSql) {
+    calls.push_back(szKind + strSql);
     m_rows.clear();
     m_nRow = 0;
     for (auto& script : m_scripts) {
-        if (script.nTimes == 0) continue;
         // A transaction call matches its own command word only, never a statement's substring.
-        const bool bMatch = (script.bSubstring && !bTransactionCall) ? strSql.find(script.strSql) != std::string::npos
-                                                                     : strSql == script.strSql;
-        if (!bMatch) continue;
+        const bool bMatch = (script.bSubstring && *szKind != 0) ? strSql.find(script.strSql) != std::string::npos
+                                                                : strSql == script.strSql;
+        if (script.nTimes == 0 || !bMatch) continue;
         if (script.nTimes > 0) --script.nTimes;
         if (script.bFail) {
             m_nLastCode = script.nCode;
@@ -57,58 +43,25 @@ bool CFakeConnect::Answer(const std::string& strSql, bool bTransactionCall) {
     return true;
 }
 
-bool CFakeConnect::Execute(const std::string& strSql) { return Run(strSql, "EXEC"); }
-bool CFakeConnect::Query(const std::string& strSql) { return Run(strSql, "QUERY"); }
-
-bool CFakeConnect::Transaction(const char* szCommand) {
-    calls.push_back(szCommand);
-    return Answer(szCommand, true);
+const std::string* CFakeConnect::Field(const std::string& strColumn) const {
+    if (m_nRow >= m_rows.size()) return nullptr;
+    const auto it = m_rows[m_nRow].find(strColumn);
+    return (it == m_rows[m_nRow].end() || !it->second) ? nullptr : &*it->second;
 }
-bool CFakeConnect::BeginTransaction() { return Transaction("BEGIN"); }
-bool CFakeConnect::Commit() { return Transaction("COMMIT"); }
-bool CFakeConnect::Rollback() { return Transaction("ROLLBACK"); }
-
-int CFakeConnect::GetLastError(std::string& strErrorInfo) {
-    strErrorInfo = m_strLastText;
-    return m_nLastCode;
-}
-
-bool CFakeConnect::MoveNext() {
-    if (m_nRow < m_rows.size()) ++m_nRow;
-    return m_nRow < m_rows.size();
-}
-
-bool CFakeConnect::IsEOF() { return m_nRow >= m_rows.size(); }
-
-const FakeRow* CFakeConnect::Current() const { return m_nRow < m_rows.size() ? &m_rows[m_nRow] : nullptr; }
 
 std::string CFakeConnect::GetString(const std::string& strColumn) {
-    const FakeRow* pRow = Current();
-    if (pRow == nullptr) return "";
-    auto it = pRow->find(strColumn);
-    return (it == pRow->end() || !it->second) ? std::string() : *it->second;
-}
-
-int CFakeConnect::GetInt(int nColumn) {
-    const FakeRow* pRow = Current();
-    if (pRow == nullptr || nColumn < 0 || static_cast<size_t>(nColumn) >= pRow->size()) return 0;
-    auto it = pRow->begin();
-    std::advance(it, nColumn);
-    return it->second ? std::stoi(*it->second) : 0;
+    const std::string* pValue = Field(strColumn);
+    return pValue != nullptr ? *pValue : std::string();
 }
 
 int CFakeConnect::GetInt(const std::string& strColumn) {
-    const FakeRow* pRow = Current();
-    if (pRow == nullptr) return 0;
-    auto it = pRow->find(strColumn);
-    return (it == pRow->end() || !it->second) ? 0 : std::stoi(*it->second);
+    const std::string* pValue = Field(strColumn);
+    return pValue != nullptr ? std::stoi(*pValue) : 0;
 }
 
-bool CFakeConnect::IsNull(const std::string& strColumn) {
-    const FakeRow* pRow = Current();
-    if (pRow == nullptr) return true;
-    auto it = pRow->find(strColumn);
-    return it == pRow->end() || !it->second;
+int CFakeConnect::GetInt(int nColumn) {
+    if (m_nRow >= m_rows.size() || nColumn < 0 || static_cast<size_t>(nColumn) >= m_rows[m_nRow].size()) return 0;
+    return GetInt(std::next(m_rows[m_nRow].begin(), nColumn)->first);
 }
 
 }  // namespace vsu_test

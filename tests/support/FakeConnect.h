@@ -20,10 +20,6 @@ class CFakeConnect : public db_layer::CConnect {
 public:
     // Each recorded call: "EXEC <sql>", "QUERY <sql>", "BEGIN", "COMMIT", "ROLLBACK".
     std::vector<std::string> calls;
-    // The statements of the script run history (CScriptHistory) are answered like
-    // any other but recorded in calls only when set: tests of other work see the
-    // statements of that work alone.
-    bool bRecordScriptHistory = false;
 
     // Rows for a statement whose text equals strSql (or contains it, with bSubstring).
     // nTimes < 0: for every use; otherwise for that many uses, then the next matching script applies.
@@ -33,28 +29,28 @@ public:
     // "COMMIT" and "ROLLBACK" (exact) make the transaction calls fail.
     CFakeConnect& OnFail(const std::string& strSql, int nCode, const std::string& strText, bool bSubstring = false,
                          int nTimes = -1);
-    // GetInt(position) counts the columns of a scripted row in name order.
     // Only the texts sent, in order, with Execute and Query alike.
     std::vector<std::string> Statements() const;
-    // Texts sent that contain strPart.
-    std::vector<std::string> StatementsContaining(const std::string& strPart) const;
 
-    bool Execute(const std::string& strSql) override;
-    bool Query(const std::string& strSql) override;
+    bool Execute(const std::string& strSql) override { return Answer("EXEC ", strSql); }
+    bool Query(const std::string& strSql) override { return Answer("QUERY ", strSql); }
     // One statement after another through Execute or Query: tests see a batch as its statements.
     std::size_t ExecuteBatch(const std::vector<std::string>& vecSql, const BatchReader& fnReader) override {
         return ExecuteOneByOne(vecSql, fnReader);
     }
-    bool BeginTransaction() override;
-    bool Commit() override;
-    bool Rollback() override;
-    int GetLastError(std::string& strErrorInfo) override;
-    bool MoveNext() override;
-    bool IsEOF() override;
+    bool BeginTransaction() override { return Answer("", "BEGIN"); }
+    bool Commit() override { return Answer("", "COMMIT"); }
+    bool Rollback() override { return Answer("", "ROLLBACK"); }
+    int GetLastError(std::string& strErrorInfo) override {
+        strErrorInfo = m_strLastText;
+        return m_nLastCode;
+    }
+    bool MoveNext() override { return m_nRow < m_rows.size() && ++m_nRow < m_rows.size(); }
+    bool IsEOF() override { return m_nRow >= m_rows.size(); }
     std::string GetString(const std::string& strColumn) override;
-    int GetInt(int nColumn) override;
+    int GetInt(int nColumn) override;  // counts the columns of a scripted row in name order
     int GetInt(const std::string& strColumn) override;
-    bool IsNull(const std::string& strColumn) override;
+    bool IsNull(const std::string& strColumn) override { return Field(strColumn) == nullptr; }
     bool Open(const std::string&) override { return true; }
     void Close() override {}
     bool IsOpen() const override { return true; }
@@ -69,10 +65,10 @@ private:
         std::string strText;
         std::vector<FakeRow> rows;
     };
-    bool Run(const std::string& strSql, const char* szKind);
-    bool Transaction(const char* szCommand);
-    bool Answer(const std::string& strSql, bool bTransactionCall);
-    const FakeRow* Current() const;
+    // Records the call (szKind "" for a transaction call) and answers it from the scripts.
+    bool Answer(const char* szKind, const std::string& strSql);
+    // The current row's value of strColumn; nullptr when there is no row, no such column or NULL.
+    const std::string* Field(const std::string& strColumn) const;
 
     std::vector<SScript> m_scripts;
     std::vector<FakeRow> m_rows;

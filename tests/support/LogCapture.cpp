@@ -11,37 +11,24 @@ namespace vsu_test {
 
 namespace {
 
-struct SCaptured {
-    std::mutex mutex;
-    std::vector<std::pair<int, std::string>> lines;  // level, message
-};
-
-SCaptured& Captured() {
-    static SCaptured captured;
-    return captured;
-}
-
-// "<date> <time> <LEVEL> <module> <message>": the message follows the fourth blank.
-std::string MessageOf(const std::string& strLine) {
-    size_t nPos = 0;
-    for (int nBlank = 0; nBlank < 4 && nPos != std::string::npos; ++nBlank) {
-        nPos = strLine.find(' ', nPos);
-        if (nPos != std::string::npos) ++nPos;
-    }
-    return nPos == std::string::npos ? std::string() : strLine.substr(nPos);
-}
+std::mutex g_mutex;
+std::vector<std::pair<int, std::string>> g_lines;  // level, message
 
 }  // namespace
 
 CLogCapture::CLogCapture() {
     {
-        std::lock_guard<std::mutex> lock(Captured().mutex);
-        Captured().lines.clear();
+        std::lock_guard<std::mutex> lock(g_mutex);
+        g_lines.clear();
     }
     Qarn::Base::CLogSink::SetCapture(
         [](int nLevel, const std::string& strLine) {
-            std::lock_guard<std::mutex> lock(Captured().mutex);
-            Captured().lines.emplace_back(nLevel, MessageOf(strLine));
+            // "<date> <time> <LEVEL> <module> <message>": the message follows the fourth blank.
+            size_t nPos = 0;
+            for (int nBlank = 0; nBlank < 4 && nPos != std::string::npos; ++nBlank)
+                if ((nPos = strLine.find(' ', nPos)) != std::string::npos) ++nPos;
+            std::lock_guard<std::mutex> lock(g_mutex);
+            g_lines.emplace_back(nLevel, nPos == std::string::npos ? std::string() : strLine.substr(nPos));
         },
         false);
 }
@@ -49,9 +36,9 @@ CLogCapture::CLogCapture() {
 CLogCapture::~CLogCapture() { Qarn::Base::CLogSink::Reset(); }
 
 std::vector<std::string> CLogCapture::Messages(int nLevel) const {
-    std::lock_guard<std::mutex> lock(Captured().mutex);
+    std::lock_guard<std::mutex> lock(g_mutex);
     std::vector<std::string> messages;
-    for (const auto& line : Captured().lines)
+    for (const auto& line : g_lines)
         if (nLevel < 0 || line.first == nLevel) messages.push_back(line.second);
     return messages;
 }

@@ -25,9 +25,4 @@ void CScriptTree::WriteFile(const std::string& strRelativePath, const std::strin
     std::ofstream(path, std::ios::binary) << strContent;
 }
 
-void CScriptTree::Write(const std::string& strFolder, const std::string& strFile,
-                        const std::string& strContent) const {
-    WriteFile("META_INFO/visitor.s/runtime_script/db_init/" + strFolder + "/" + strFile, strContent);
-}
-
 }  // namespace vsu_test

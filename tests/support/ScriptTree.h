@@ -14,11 +14,12 @@ public:
     CScriptTree(const CScriptTree&) = delete;
     CScriptTree& operator=(const CScriptTree&) = delete;
 
-    // Writes <root>/META_INFO/visitor.s/runtime_script/db_init/<folder>/<file> with exactly these bytes.
-    void Write(const std::string& strFolder, const std::string& strFile, const std::string& strContent) const;
-    // Any file below the root, path relative to it.
+    // Any file below the root, path relative to it, with exactly these bytes.
     void WriteFile(const std::string& strRelativePath, const std::string& strContent) const;
-    const std::filesystem::path& Root() const { return m_root; }
+    // A delivered script: META_INFO/visitor.s/runtime_script/db_init/<folder>/<file>.
+    void Write(const std::string& strFolder, const std::string& strFile, const std::string& strContent) const {
+        WriteFile("META_INFO/visitor.s/runtime_script/db_init/" + strFolder + "/" + strFile, strContent);
+    }
 
 private:
     std::filesystem::path m_root;

@@ -13,24 +13,20 @@ class CTestServer {
 public:
     // True when $VSU_PG_DIR/env names a running server.
     static bool Available();
-    // Connection strings (as the server's superuser): the maintenance database "postgres", database strDb.
-    static std::string AdminConnInfo();
+    // The connection string to database strDb, as the server's superuser.
     static std::string ConnInfo(const std::string& strDb);
-    // $VSU_PG_DIR: the env file and a link to the server's log.
-    static std::string Directory();
 };
 
 class CTestDatabase {
 public:
-    // A database named [prefix_]suite_test_<8 hex>, cut to 63 characters.
-    CTestDatabase();
-    explicit CTestDatabase(const std::string& strPrefix);
+    // A database named [prefix_]suite_test_<random>, cut to 63 characters.
+    explicit CTestDatabase(const std::string& strPrefix = "");
     ~CTestDatabase();
     CTestDatabase(const CTestDatabase&) = delete;
     CTestDatabase& operator=(const CTestDatabase&) = delete;
 
     const std::string& Name() const { return m_strName; }
-    std::string ConnInfo() const;
+    std::string ConnInfo() const { return CTestServer::ConnInfo(m_strName); }
     // An open connection; SQL run on a private connection; the first column of the first row of a query
     // as text ("" when no row, "<NULL>" for NULL). Each fails the test on error.
     std::unique_ptr<db_layer::CConnect> Connect() const;

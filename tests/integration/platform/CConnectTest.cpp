@@ -1,5 +1,8 @@
 // CConnect against the throwaway server: statement texts and results, the
-// cursor, transactions, error codes and texts, value reads, connection state.
+// cursor, transactions, error codes and texts, value reads and a lost connection
+// (one table of calls on one connection), and the batch. The connection's
+// parameters reach the foreign server of the first step, whose state tests and
+// chain cases use them; a connection that cannot open is the host's exit 2.
 #include <gtest/gtest.h>
 
 #include "Qarn/Base/StringUtil.h"
@@ -30,214 +33,160 @@ struct COneByOne : CConnect {
     }
 };
 
+// kQueryInts: a query whose column v is read with GetInt.
+enum ECall { kExec, kQuery, kQueryInts, kBegin, kCommit, kRollback };
+
+// One call and what must follow it: the result; the cursor's column v row by row ("<NULL>" for NULL);
+// the last error's code and a part of its text; the rows of t that another session sees.
+struct SStep {
+    SStep(ECall eCall, std::string strSql = "", bool bOk = true, const char* szRows = nullptr, int nCode = 0,
+          std::string strText = "", const char* szCount = nullptr)
+        : eCall(eCall),
+          strSql(std::move(strSql)),
+          bOk(bOk),
+          szRows(szRows),
+          nCode(nCode),
+          strText(std::move(strText)),
+          szCount(szCount) {}
+    ECall eCall;
+    std::string strSql;
+    bool bOk;
+    const char* szRows;  // nullptr: not read
+    int nCode;           // 0: not checked
+    std::string strText;
+    const char* szCount;  // nullptr: not counted
+};
+
+void RunSteps(const vsu_test::CTestDatabase& db, CConnect& conn, const std::vector<SStep>& steps) {
+    for (const SStep& step : steps) {
+        SCOPED_TRACE(std::to_string(&step - steps.data()) + ": " + step.strSql);
+        const bool bOk = step.eCall == kExec                                ? conn.Execute(step.strSql)
+                         : step.eCall == kQuery || step.eCall == kQueryInts ? conn.Query(step.strSql)
+                         : step.eCall == kBegin                             ? conn.BeginTransaction()
+                         : step.eCall == kCommit                            ? conn.Commit()
+                                                                            : conn.Rollback();
+        EXPECT_EQ(bOk, step.bOk) << LastText(conn);
+        if (step.szRows != nullptr) {
+            std::string strRows;
+            for (bool bFirst = true; !conn.IsEOF(); conn.MoveNext(), bFirst = false) {
+                strRows += bFirst ? "" : ",";
+                strRows += step.eCall == kQueryInts ? std::to_string(conn.GetInt("v"))
+                           : conn.IsNull("v")       ? "<NULL>"
+                                                    : conn.GetString("v");
+            }
+            EXPECT_EQ(strRows, step.szRows);
+        }
+        std::string strText;
+        EXPECT_EQ(LastCode(conn, &strText) == step.nCode || step.nCode == 0, true) << LastCode(conn) << " " << strText;
+        EXPECT_NE(strText.find(step.strText), std::string::npos) << strText;
+        if (step.szCount != nullptr) {
+            EXPECT_EQ(db.Scalar("SELECT count(*) FROM t"), step.szCount);
+        }
+    }
+}
+
 }  // namespace
 
-TEST(PlatformConnect, ScriptsRunWholeQueryReadsTheLastResultAndUnreadResultsNeverBlock) {
+TEST(PlatformConnect, StatementsTransactionsAndServerErrorsGiveTheirResultCodeAndText) {
     VSU_REQUIRE_SERVER();
-    vsu_test::CTestDatabase db;
-    auto conn = db.Connect();
-    ASSERT_TRUE(
-        conn->Execute("CREATE TABLE t (id int PRIMARY KEY, name text);\n"
-                      "INSERT INTO t VALUES (1, 'a');\n"
-                      "-- a comment between statements\n"
-                      "INSERT INTO t VALUES (2, 'b'), (3, 'c');"))
-        << LastText(*conn);
-    EXPECT_EQ(db.Scalar("SELECT count(*) FROM t"), "3");
-    ASSERT_TRUE(conn->Query("SELECT 'first' AS name; SELECT id, name FROM t WHERE id >= 2 ORDER BY id"));
-    ASSERT_FALSE(conn->IsEOF());
-    EXPECT_EQ(conn->GetInt("id"), 2);
-    EXPECT_EQ(conn->GetString("name"), "b");
-    conn->MoveNext();
-    ASSERT_FALSE(conn->IsEOF());
-    EXPECT_EQ(conn->GetInt(0), 3);
-    EXPECT_FALSE(conn->MoveNext());
-    EXPECT_TRUE(conn->IsEOF());
-    // The last statement decides the cursor, also when it returns no rows.
-    EXPECT_TRUE(conn->Query("SELECT id FROM t; UPDATE t SET name = 'z' WHERE id = 1") && conn->IsEOF());
-    EXPECT_TRUE(conn->Query("SELECT id FROM t WHERE id > 100") && conn->IsEOF());
-    // Execute reads no rows: nothing of its result stays as a cursor.
-    EXPECT_TRUE(conn->Execute("SELECT id FROM t") && conn->IsEOF());
-    // A text of comments only is a valid, empty script; an empty text is a caller error.
-    EXPECT_TRUE(conn->Execute("-- nothing to do\n  \n/* really nothing */"));
-    EXPECT_FALSE(conn->Execute(""));
-    EXPECT_EQ(LastCode(*conn), ErrorCode::kEmptyStatement);
-    // Results nobody reads never block the next statement.
-    ASSERT_TRUE(conn->Execute("CREATE TABLE big AS SELECT g AS id FROM generate_series(1, 50000) g"));
-    ASSERT_TRUE(conn->Query("SELECT id FROM big ORDER BY id; SELECT id FROM big ORDER BY id DESC"));
-    EXPECT_EQ(conn->GetInt("id"), 50000);
-    ASSERT_TRUE(conn->Execute("INSERT INTO big VALUES (0)")) << LastText(*conn);
-    ASSERT_TRUE(conn->Query("SELECT min(id) AS m FROM big"));
-    EXPECT_EQ(conn->GetInt("m"), 0);
-}
-
-TEST(PlatformConnect, TransactionsTakeEffectWholeOrNotAtAllAndAFailedCommitFails) {
-    VSU_REQUIRE_SERVER();
-    vsu_test::CTestDatabase db;
-    db.Exec("CREATE TABLE t (id int PRIMARY KEY)");
-    auto conn = db.Connect();
-    ASSERT_TRUE(conn->BeginTransaction());
-    ASSERT_TRUE(conn->Execute("INSERT INTO t VALUES (1); INSERT INTO t VALUES (2)"));
-    EXPECT_EQ(db.Scalar("SELECT count(*) FROM t"), "0") << "visible before commit";
-    EXPECT_TRUE(conn->Rollback());
-    EXPECT_EQ(db.Scalar("SELECT count(*) FROM t"), "0");
-    ASSERT_TRUE(conn->BeginTransaction());
-    ASSERT_TRUE(conn->Execute("INSERT INTO t VALUES (1)"));
-    ASSERT_TRUE(conn->Execute("INSERT INTO t VALUES (2)"));
-    EXPECT_TRUE(conn->Commit()) << LastText(*conn);
-    EXPECT_EQ(db.Scalar("SELECT count(*) FROM t"), "2");
-    // Commit and Rollback without a transaction are refused, not silently accepted.
-    EXPECT_FALSE(conn->Commit());
-    EXPECT_EQ(LastCode(*conn), ErrorCode::kTransactionState);
-    EXPECT_FALSE(conn->Rollback());
-    EXPECT_EQ(LastCode(*conn), ErrorCode::kTransactionState);
-    ASSERT_TRUE(conn->BeginTransaction());
-    EXPECT_FALSE(conn->BeginTransaction());
-    EXPECT_EQ(LastCode(*conn), ErrorCode::kTransactionState);
-    EXPECT_TRUE(conn->Rollback());
-    db.Exec("DELETE FROM t");
-    // A failed transaction: its COMMIT is answered with ROLLBACK and must fail.
-    ASSERT_TRUE(conn->BeginTransaction());
-    ASSERT_TRUE(conn->Execute("INSERT INTO t VALUES (1)"));
-    EXPECT_FALSE(conn->Execute("INSERT INTO t VALUES (1)"));
-    EXPECT_FALSE(conn->Execute("INSERT INTO t VALUES (2)"));  // the server refuses in a failed transaction
-    EXPECT_EQ(LastCode(*conn), db_layer::SqlStateToCode("25P02"));
-    std::string strText;
-    EXPECT_FALSE(conn->Commit());
-    EXPECT_EQ(LastCode(*conn, &strText), ErrorCode::kTransactionState);
-    EXPECT_NE(strText.find("rolled back"), std::string::npos) << strText;
-    EXPECT_EQ(db.Scalar("SELECT count(*) FROM t"), "0");
-    // The connection is usable again afterwards.
-    EXPECT_TRUE(conn->Execute("INSERT INTO t VALUES (3)"));
-    EXPECT_EQ(db.Scalar("SELECT count(*) FROM t"), "1");
-}
-
-TEST(PlatformConnect, ServerErrorsCarrySqlStateCodeAndTextAndStayUntilTheNextFailure) {
-    VSU_REQUIRE_SERVER();
-    vsu_test::CTestDatabase db;
-    auto conn = db.Connect();
-    std::string strText;
-    EXPECT_FALSE(conn->Execute("SELECT * FROM x"));
-    EXPECT_EQ(LastCode(*conn, &strText), db_layer::SqlStateToCode("42P01"));
-    EXPECT_EQ(strText, "relation \"x\" does not exist (SQLSTATE 42P01)");
-    // A success does not clear the last failure.
-    ASSERT_TRUE(conn->Execute("CREATE TABLE t (id int PRIMARY KEY)") && conn->Query("SELECT 1 AS one"));
-    EXPECT_EQ(LastCode(*conn, &strText), db_layer::SqlStateToCode("42P01"));
-    EXPECT_EQ(strText, "relation \"x\" does not exist (SQLSTATE 42P01)");
-    // Detail and the line within a script; statements after the failing one do
-    // not run, and the text ran as one implicit transaction.
-    EXPECT_FALSE(conn->Query("INSERT INTO t VALUES (1);\nINSERT INTO t VALUES (1);\nINSERT INTO t VALUES (2);"));
-    EXPECT_EQ(LastCode(*conn, &strText), db_layer::SqlStateToCode("23505"));
-    EXPECT_NE(strText.find("constraint \"t_pkey\"; detail: Key (id)=(1) already exists."), std::string::npos)
-        << strText;
-    EXPECT_NE(strText.find("(SQLSTATE 23505)"), std::string::npos) << strText;
-    EXPECT_EQ(db.Scalar("SELECT count(*) FROM t"), "0");
-    EXPECT_FALSE(conn->Execute("SELECT 1;\nSELECT 2;\nSELECT nope FROM t;"));
-    EXPECT_NE(LastText(*conn).find("at line 3"), std::string::npos) << LastText(*conn);
-    // An error raised inside a DO block names its context.
-    EXPECT_FALSE(conn->Execute("DO $$ BEGIN RAISE EXCEPTION 'stop here' USING HINT = 'fix it'; END $$"));
-    EXPECT_EQ(LastCode(*conn, &strText), db_layer::SqlStateToCode("P0001"));
-    EXPECT_NE(strText.find("stop here; hint: fix it; context: PL/pgSQL function"), std::string::npos) << strText;
-}
-
-TEST(PlatformConnect, NullEmptyAndSpecialTextsReadBackExactly) {
-    VSU_REQUIRE_SERVER();
+    using db_layer::SqlStateToCode;
+    using ErrorCode::kTransactionState;
     vsu_test::CTestDatabase db;
     // The database's own default must not matter: every connection turns it on.
     db.Exec("ALTER DATABASE \"" + db.Name() + "\" SET standard_conforming_strings = off");
     auto conn = db.Connect();
-    ASSERT_TRUE(conn->Query(
-        "SELECT current_setting('standard_conforming_strings') AS s, current_setting('client_encoding') e"));
-    EXPECT_EQ(conn->GetString("s") + " " + conn->GetString("e"), "on UTF8");
     const std::string strValue = "it's a \\ back\\\\slash \\n 'quoted' Zo\xC3\xAB \xE6\xBC\xA2";
-    ASSERT_TRUE(conn->Execute("CREATE TABLE t (id int, v text); INSERT INTO t VALUES (1, '" +
-                              Qarn::Base::StringUtil::StringReplace(strValue, "'", "''") + "'), (2, ''), (3, NULL)"))
-        << LastText(*conn);
-    ASSERT_TRUE(conn->Query("SELECT id, v FROM t ORDER BY id"));
-    const std::pair<std::string, bool> rows[] = {{strValue, false}, {"", false}, {"", true}};
-    for (const auto& [strExpected, bNull] : rows) {
-        EXPECT_EQ(conn->GetString("v"), strExpected);
-        EXPECT_EQ(conn->IsNull("v"), bNull);
-        conn->MoveNext();
+    std::vector<SStep> steps = {
+        // Scripts run whole; a query's cursor is its last result, also when that has no rows.
+        {kExec,
+         "CREATE TABLE t (id int PRIMARY KEY, v text);\nINSERT INTO t VALUES (1, 'a');\n"
+         "-- a comment between statements\nINSERT INTO t VALUES (2, 'b'), (3, 'c');",
+         true, nullptr, 0, "", "3"},
+        {kQuery, "SELECT 'first' AS v; SELECT v, id FROM t WHERE id >= 2 ORDER BY id", true, "b,c"},
+        {kQuery, "SELECT v FROM t; UPDATE t SET v = 'z' WHERE id = 1", true, ""},
+        {kQuery, "SELECT v FROM t WHERE id > 100", true, ""},
+        {kExec, "SELECT v FROM t", true, ""},  // Execute reads no rows: nothing stays as a cursor
+        // A text of comments only is a valid, empty script; an empty text is a caller error.
+        {kExec, "-- nothing to do\n  \n/* really nothing */"},
+        {kExec, "", false, nullptr, ErrorCode::kEmptyStatement},
+        // Results nobody reads never block the next statement.
+        {kExec, "CREATE TABLE big AS SELECT g AS id FROM generate_series(1, 50000) g"},
+        {kQuery, "SELECT id FROM big ORDER BY id; SELECT id FROM big ORDER BY id DESC"},
+        {kExec, "INSERT INTO big VALUES (0)"},
+        {kQuery, "SELECT min(id) AS v FROM big", true, "0"},
+        // Texts read back exactly, whatever the database's defaults.
+        {kQuery, "SELECT current_setting('standard_conforming_strings') || current_setting('client_encoding') AS v",
+         true, "onUTF8"},
+        {kExec, "CREATE TABLE s (id int, v text); INSERT INTO s VALUES (1, '" +
+                    Qarn::Base::StringUtil::StringReplace(strValue, "'", "''") + "'), (2, ''), (3, NULL)"},
+        {kQuery, "SELECT v FROM s ORDER BY id", true, (strValue + ",,<NULL>").c_str()},
+        {kExec, "SELECT 1"},  // reading NULL is not a failure
+        // Transactions take effect whole or not at all.
+        {kExec, "DELETE FROM t", true, nullptr, 0, "", "0"},
+        {kBegin, ""},
+        {kExec, "INSERT INTO t VALUES (1); INSERT INTO t VALUES (2)", true, nullptr, 0, "", "0"},
+        {kRollback, "", true, nullptr, 0, "", "0"},
+        {kBegin, ""},
+        {kExec, "INSERT INTO t VALUES (1)"},
+        {kExec, "INSERT INTO t VALUES (2)"},
+        {kCommit, "", true, nullptr, 0, "", "2"},
+        // Commit, Rollback and Begin out of place are refused, not silently accepted.
+        {kCommit, "", false, nullptr, kTransactionState},
+        {kRollback, "", false, nullptr, kTransactionState},
+        {kBegin, ""},
+        {kBegin, "", false, nullptr, kTransactionState},
+        {kRollback, ""},
+        {kExec, "DELETE FROM t", true, nullptr, 0, "", "0"},
+        // A failed transaction: the server refuses what follows, and its COMMIT (answered with ROLLBACK) fails.
+        {kBegin, ""},
+        {kExec, "INSERT INTO t VALUES (1)"},
+        {kExec, "INSERT INTO t VALUES (1)", false},
+        {kExec, "INSERT INTO t VALUES (2)", false, nullptr, SqlStateToCode("25P02")},
+        {kCommit, "", false, nullptr, kTransactionState, "rolled back", "0"},
+        {kExec, "INSERT INTO t VALUES (3)", true, nullptr, 0, "", "1"},
+        // Server errors carry their SQLSTATE as code and text, and stay until the next failure.
+        {kExec, "SELECT * FROM x", false, nullptr, SqlStateToCode("42P01"),
+         "relation \"x\" does not exist (SQLSTATE 42P01)"},
+        {kQuery, "SELECT 1 AS v", true, "1", SqlStateToCode("42P01"), "relation \"x\" does not exist"},
+        // Detail and the line within a script; a script fails whole, as one implicit transaction.
+        {kQuery, "INSERT INTO t VALUES (1);\nINSERT INTO t VALUES (3);\nINSERT INTO t VALUES (2);", false, nullptr,
+         SqlStateToCode("23505"), "constraint \"t_pkey\"; detail: Key (id)=(3) already exists.", "1"},
+        {kExec, "SELECT 1;\nSELECT 2;\nSELECT nope FROM t;", false, nullptr, SqlStateToCode("42703"), "at line 3"},
+        // An error raised inside a DO block names its context.
+        {kExec, "DO $$ BEGIN RAISE EXCEPTION 'stop here' USING HINT = 'fix it'; END $$", false, nullptr,
+         SqlStateToCode("P0001"), "stop here; hint: fix it; context: PL/pgSQL function"},
+        // A value that cannot be read as asked reads as 0 and refuses the next statement, once; NULL reads as 0.
+        {kQueryInts, "SELECT max(id) AS v FROM t WHERE false UNION ALL SELECT -2147483648 UNION ALL SELECT 2147483647",
+         true, "0,-2147483648,2147483647"},
+        {kExec, "SELECT 1"},
+        {kQueryInts, "SELECT 5 AS id", true, "0", ErrorCode::kUnreadableValue, "\"v\": the result has no such column"},
+        {kQuery, "SELECT 1 AS v", false, nullptr, ErrorCode::kUnreadableValue},
+    };
+    for (const auto& [szSelect, szShown] : {std::pair{"2147483648", "'2147483648'"},
+                                            {"-2147483649", "'-2147483649'"},
+                                            {"'12abc'::text", "'12abc'"},
+                                            {"1.5", "'1.5'"},
+                                            {"true", "'t'"}}) {
+        steps.insert(steps.end(),
+                     {{kQueryInts, std::string("SELECT ") + szSelect + " AS v", true, "0", ErrorCode::kUnreadableValue,
+                       std::string("\"v\" as a 32-bit integer: ") + szShown},
+                      {kExec, "INSERT INTO t VALUES (7)", false, nullptr, ErrorCode::kUnreadableValue, "", "1"},
+                      {kExec, "SELECT 1"}});
     }
-    EXPECT_TRUE(conn->Execute("SELECT 1")) << "reading NULL is not a failure";
-}
-
-TEST(PlatformConnect, UnreadableValuesReadAsZeroAndRefuseTheNextStatementOnce) {
-    VSU_REQUIRE_SERVER();
-    vsu_test::CTestDatabase db;
-    db.Exec("CREATE TABLE t (id int)");
-    auto conn = db.Connect();
-    std::string strText;
-    ASSERT_TRUE(conn->Query("SELECT max(id) AS m, -2147483648::bigint AS lo, 2147483647::bigint AS hi FROM t"));
-    EXPECT_EQ(conn->GetInt("m"), 0);  // range query on an empty table
-    EXPECT_EQ(conn->GetInt("lo"), -2147483648LL);
-    EXPECT_EQ(conn->GetInt("hi"), 2147483647);
-    EXPECT_TRUE(conn->Execute("SELECT 1"));
-    const std::pair<const char*, const char*> cases[] = {{"2147483648::bigint", "2147483648"},
-                                                         {"-2147483649::bigint", "-2147483649"},
-                                                         {"'12abc'::text", "12abc"},
-                                                         {"1.5::numeric", "1.5"},
-                                                         {"true", "t"}};
-    for (const auto& [szSelect, szValue] : cases) {
-        SCOPED_TRACE(szSelect);
-        ASSERT_TRUE(conn->Query(std::string("SELECT ") + szSelect + " AS big"));
-        EXPECT_EQ(conn->GetInt("big"), 0);
-        EXPECT_EQ(LastCode(*conn, &strText), ErrorCode::kUnreadableValue);
-        EXPECT_NE(strText.find("\"big\""), std::string::npos) << strText;
-        EXPECT_NE(strText.find(std::string("'") + szValue + "'"), std::string::npos) << strText;
-        EXPECT_FALSE(conn->Execute("INSERT INTO t VALUES (1)"));
-        EXPECT_EQ(LastCode(*conn), ErrorCode::kUnreadableValue);
-        EXPECT_EQ(db.Scalar("SELECT count(*) FROM t"), "0") << "the refused statement ran";
-        EXPECT_TRUE(conn->Execute("SELECT 1")) << "the refusal lasts one statement";
+    RunSteps(db, *conn, steps);
+    // A read without a current row, or of a position the result lacks, refuses the next statement too.
+    for (const auto& [szSql, nColumn] : {std::pair{"SELECT 1 AS v WHERE false", 0}, {"SELECT 1 AS v", 3}}) {
+        ASSERT_TRUE(conn->Query(szSql));
+        EXPECT_EQ(conn->GetInt(nColumn), 0);
+        EXPECT_FALSE(conn->Execute("SELECT 1"));
+        EXPECT_TRUE(conn->Execute("SELECT 1"));
     }
-    // An unknown column, or a read without a current row, is refused the same way.
-    ASSERT_TRUE(conn->Query("SELECT 5 AS id"));
-    EXPECT_EQ(conn->GetString("missing"), "");
-    EXPECT_EQ(LastCode(*conn, &strText), ErrorCode::kUnreadableValue);
-    EXPECT_NE(strText.find("\"missing\""), std::string::npos) << strText;
-    EXPECT_FALSE(conn->Query("SELECT 1 AS one"));
-    ASSERT_TRUE(conn->Query("SELECT id FROM t"));
-    EXPECT_EQ(conn->GetInt("id"), 0);
-    EXPECT_EQ(LastCode(*conn), ErrorCode::kUnreadableValue);
-    EXPECT_FALSE(conn->Execute("SELECT 1"));
-    ASSERT_TRUE(conn->Query("SELECT 1 AS one"));
-    EXPECT_EQ(conn->GetInt(3), 0);
-    EXPECT_FALSE(conn->Execute("SELECT 1"));
-    EXPECT_TRUE(conn->Execute("SELECT 1"));
-}
-
-TEST(PlatformConnect, ParametersClosedAndLostConnectionsAreReported) {
-    VSU_REQUIRE_SERVER();
-    vsu_test::CTestDatabase db;
-    std::string strText;
-    CConnect conn;
-    EXPECT_FALSE(conn.IsOpen() || conn.Execute("SELECT 1"));
-    EXPECT_EQ(LastCode(conn), ErrorCode::kNoConnection);
-    ASSERT_TRUE(conn.Open(db.ConnInfo() + " password='pw 1'")) << LastText(conn);
-    EXPECT_TRUE(conn.IsOpen());
-    ASSERT_TRUE(
-        conn.Query("SELECT current_setting('port')::int AS port, current_database() AS db, current_user AS u, "
-                   "current_setting('unix_socket_directories') AS sock"));
-    const db_layer::DBParam param = conn.GetParam();
-    EXPECT_EQ(param.port, conn.GetInt("port"));
-    EXPECT_EQ(param.dbname, db.Name());
-    EXPECT_EQ(param.user, "postgres");
-    EXPECT_EQ(param.password, "pw 1");
-    EXPECT_EQ(param.host, conn.GetString("sock"));
-    conn.Close();
-    EXPECT_FALSE(conn.IsOpen() || conn.Query("SELECT 1"));
-    EXPECT_EQ(LastCode(conn), ErrorCode::kNoConnection);
-    CConnect refused;
-    EXPECT_FALSE(refused.Open(db.ConnInfo() + " dbname=no_such_database_vsu"));
-    EXPECT_EQ(LastCode(refused, &strText), ErrorCode::kNoConnection);
-    EXPECT_NE(strText.find("no_such_database_vsu"), std::string::npos) << strText;
-    auto lost = db.Connect();
-    EXPECT_FALSE(lost->Execute("SELECT pg_terminate_backend(pg_backend_pid())"));
-    EXPECT_EQ(LastCode(*lost, &strText), ErrorCode::kConnectionLost);
-    EXPECT_NE(strText.find("SQLSTATE 57P01"), std::string::npos) << strText;
-    EXPECT_FALSE(lost->IsOpen());
-    EXPECT_FALSE(lost->Query("SELECT 1"));
-    EXPECT_EQ(LastCode(*lost), ErrorCode::kConnectionLost);
+    // A lost connection stays lost.
+    RunSteps(db, *conn,
+             {{kExec, "SELECT pg_terminate_backend(pg_backend_pid())", false, nullptr, ErrorCode::kConnectionLost,
+               "SQLSTATE 57P01"},
+              {kQuery, "SELECT 1", false, nullptr, ErrorCode::kConnectionLost}});
+    EXPECT_FALSE(conn->IsOpen());
 }
 
 TEST(PlatformConnect, BatchFailsAtTheStatementOneByOneWouldWithItsErrorAndNothingAfterItTakesEffect) {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <random>
 
 namespace vsu_test {
 
@@ -45,24 +44,8 @@ void BuildAt(const CTestDatabase& db, const std::string& strVersion) {
 }
 
 void EnsureLumoDatabase() {
-    db_layer::CConnect admin;
-    ASSERT_TRUE(admin.Open(CTestServer::AdminConnInfo()));
-    const auto Exists = [&] {
-        return admin.Query("SELECT 1 FROM pg_database WHERE datname = 'lumo'") && !admin.IsEOF();
-    };
-    if (Exists()) return;
-    // Built under a name of its own and renamed: another test may be building it at the same time.
-    const std::string strPrivate = "lumo_building_" + std::to_string(std::random_device{}());
-    ASSERT_TRUE(admin.Execute("CREATE DATABASE " + strPrivate));
-    {
-        db_layer::CConnect build;
-        ASSERT_TRUE(build.Open(CTestServer::ConnInfo(strPrivate)));
-        ASSERT_TRUE(build.Execute(Sql("schema/lumo.sql")));
-    }
-    if (!admin.Execute("ALTER DATABASE " + strPrivate + " RENAME TO lumo")) {
-        admin.Execute("DROP DATABASE " + strPrivate);
-        ASSERT_TRUE(Exists()) << "lumo could neither be made nor found";
-    }
+    db_layer::CConnect lumo;
+    ASSERT_TRUE(lumo.Open(CTestServer::ConnInfo("lumo"))) << "no lumo database: the pg_server fixture makes it";
 }
 
 std::string Rows(const CTestDatabase& db, const std::string& strFrom, const std::string& strColumns) {

@@ -14,7 +14,8 @@ namespace vsu_test {
 // Builds db at strVersion, one of the chain's from-versions; the status row
 // ('visitor.s', '1.12.0') says 1|-1|-1|strVersion.
 void BuildAt(const CTestDatabase& db, const std::string& strVersion);
-// Creates the "lumo" database the first step imports from, unless it exists.
+// Fails unless the "lumo" database that the first step imports from is there (the pg_server fixture
+// makes it once, before any test, so that no two tests race to make it).
 void EnsureLumoDatabase();
 // The rows of strFrom (a table, or a join) as "a:b:c" of strColumns, sorted, joined by ",".
 std::string Rows(const CTestDatabase& db, const std::string& strFrom, const std::string& strColumns);

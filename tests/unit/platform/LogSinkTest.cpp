@@ -14,21 +14,6 @@
 using Qarn::Base::CLogSink;
 using Qarn::Base::details::KVRAFormatLog;
 
-namespace {
-
-std::string ReadFile(const std::string& strPath) {
-    std::ifstream file(strPath);
-    std::stringstream buffer;
-    buffer << file.rdbuf();
-    return buffer.str();
-}
-
-std::string TempPath(const char* szName) {
-    return std::string("/tmp/vsu_logsink_") + std::to_string(::getpid()) + "_" + szName;
-}
-
-}  // namespace
-
 TEST(PlatformLogSink, LinesBelowTheMinimumLevelAreDroppedUntilReset) {
     vsu_test::CLogCapture capture;
     CLogSink::SetMinLevel(4);
@@ -38,12 +23,14 @@ TEST(PlatformLogSink, LinesBelowTheMinimumLevelAreDroppedUntilReset) {
     EXPECT_EQ(capture.Messages(), (std::vector<std::string>{"warning", "error"}));
 
     CLogSink::Reset();
-    const std::string strPath = TempPath("reset.log");
+    const std::string strPath = "/tmp/vsu_logsink_" + std::to_string(::getpid()) + ".log";
     std::remove(strPath.c_str());
     ASSERT_TRUE(CLogSink::SetFile(strPath));
     KVRAFormatLog(3, "visitor", "progress after reset");
     CLogSink::Reset();
-    EXPECT_NE(ReadFile(strPath).find("INFO visitor progress after reset"), std::string::npos);
+    std::stringstream written;
+    written << std::ifstream(strPath).rdbuf();
+    EXPECT_NE(written.str().find("INFO visitor progress after reset"), std::string::npos);
     std::remove(strPath.c_str());
 }
 

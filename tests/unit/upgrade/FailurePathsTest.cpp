@@ -136,7 +136,7 @@ const SRow kRows[] = {
      "Begin transaction of 1.16.0 configuration failed"},
     {"mark COMMIT refused", EPass::kConfig, "1.15.0", EWorld::kNone, 1, "COMMIT", true, -1,
      "Commit of 1.16.0 configuration failed"},
-    {"finished marker", EPass::kRecords, "1.15.0", EWorld::kNone, 1, "SET achieve_time", false, -1, nullptr},
+    {"finished marker", EPass::kRecords, "1.15.0", EWorld::kNone, 1, "SET achieve_time", false, -1, ""},
     {"replayed script", EPass::kConfigIncr, "1.8.0", EWorld::kNone, 2, "CREATE TABLE visitor.step_ready", true, 2,
      "UpgradeCourse_Config_IncreData Failed"},
     // The approval migration: check points, batches of the key walks.
@@ -193,17 +193,12 @@ TEST(FailurePaths, EachRefusedStatementFailsThePassWithItsErrorRollsBackWhatWasO
         param.password = "it's";
         CUpgradeCourseManager manager;
         const CVersion from(row.szFrom);
-        bool bOk = false;
-        switch (row.ePass) {
-            case EPass::kConfig: bOk = manager.RunUpgrade_Config(from, &conns[0], &conns[1], param); break;
-            case EPass::kRecords: bOk = manager.RunUpgrade_Records(from, &conns[0], &conns[1], param); break;
-            case EPass::kConfigIncr:
-                bOk = manager.RunUpgrade_Config_IncreData(from, &conns[0], &conns[1], &conns[2], param);
-                break;
-            case EPass::kRecordsIncr:
-                bOk = manager.RunUpgrade_Records_IncreData(from, &conns[0], &conns[1], &conns[2], param);
-                break;
-        }
+        CFakeConnect *p0 = &conns[0], *p1 = &conns[1], *p2 = &conns[2];
+        const bool bOk = row.ePass == EPass::kConfig    ? manager.RunUpgrade_Config(from, p0, p1, param)
+                         : row.ePass == EPass::kRecords ? manager.RunUpgrade_Records(from, p0, p1, param)
+                         : row.ePass == EPass::kConfigIncr
+                             ? manager.RunUpgrade_Config_IncreData(from, p0, p1, p2, param)
+                             : manager.RunUpgrade_Records_IncreData(from, p0, p1, p2, param);
         const auto& failing = conns[row.nConn].calls;
         const auto itFailed = std::find_if(failing.begin(), failing.end(),
                                            [&](const std::string& strCall) { return Matches(strCall, row.szFailing); });
@@ -222,19 +217,18 @@ TEST(FailurePaths, EachRefusedStatementFailsThePassWithItsErrorRollsBackWhatWasO
             const auto itFrom = i == row.nConn ? itFailed : calls.begin();
             EXPECT_EQ(std::count(itFrom, calls.end(), "ROLLBACK") > 0, i == row.nRollbackConn) << "connection " << i;
             // The finished marker only where it is the statement refused.
-            for (const std::string& strSql : conns[i].StatementsContaining("achieve_time"))
-                EXPECT_TRUE(Matches(strSql, row.szFailing)) << strSql;
+            for (const std::string& strSql : conns[i].Statements())
+                EXPECT_TRUE(strSql.find("achieve_time") == std::string::npos || Matches(strSql, row.szFailing))
+                    << strSql;
         }
         // The refusal is logged with its statement at level 4; the step's line at 5 names the operation.
-        const auto Has = [&](int nLevel, const std::string& strPart) {
-            const auto lines = log.Messages(nLevel);
-            return std::any_of(lines.begin(), lines.end(),
-                               [&](const std::string& strLine) { return strLine.find(strPart) != std::string::npos; });
+        const auto Has = [&](int nLevel, const char* szPart) {
+            std::string strAll;
+            for (const std::string& strLine : log.Messages(nLevel)) strAll += strLine + "\n";
+            return strAll.find(szPart) != std::string::npos;
         };
         EXPECT_TRUE(Has(4, "boom"));
-        if (row.szLine != nullptr) {
-            EXPECT_TRUE(Has(5, row.szLine)) << ::testing::PrintToString(log.Messages(5));
-        }
+        EXPECT_TRUE(Has(5, row.szLine)) << ::testing::PrintToString(log.Messages(5));
         EXPECT_EQ(row.bPassFails, !log.Messages(5).empty());
     }
     db_layer::SetSerialSource({});

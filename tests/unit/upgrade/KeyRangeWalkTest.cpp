@@ -28,20 +28,16 @@ public:
 
     bool Query(const std::string& strSql) override {
         static const std::regex kAbove("SELECT min\\(id\\) FROM visitor\\.visitor_appoint_record WHERE id > (-?\\d+);");
-        const auto Value = [](std::set<long long>::const_iterator it, const std::set<long long>& set) {
-            return it == set.end() ? std::optional<std::string>() : std::to_string(*it);
-        };
         std::smatch match;
-        FakeRow row;
+        std::optional<long long> key;  // the answer: max, min, or the next key above a value
         if (std::regex_match(strSql, match, kAbove)) {
             ++nNextKeyQueries;
-            row["min"] = Value(keys.upper_bound(std::stoll(match[1])), keys);
-        } else if (strSql.find("SELECT max(id)") == 0) {
-            row["max"] = keys.empty() ? std::optional<std::string>() : std::to_string(*keys.rbegin());
-        } else if (strSql.find("SELECT min(id)") == 0) {
-            row["min"] = Value(keys.begin(), keys);
+            if (auto it = keys.upper_bound(std::stoll(match[1])); it != keys.end()) key = *it;
+        } else if (!keys.empty()) {
+            key = strSql.find("SELECT max(id)") == 0 ? *keys.rbegin() : *keys.begin();
         }
-        OnRows(strSql, {row}, false, 1);
+        const std::optional<std::string> value = key ? std::optional(std::to_string(*key)) : std::nullopt;
+        OnRows(strSql, {{{"max", value}, {"min", value}}}, false, 1);
         return CFakeConnect::Query(strSql);
     }
 };
