@@ -88,6 +88,7 @@ struct CConnect::SImpl {
     std::string strLastText;
     // A read that could not be answered; the next statement is refused once.
     bool bReadFailed = false;
+    long long nAffected = 0;  // of the last successful Run
     std::string strTraceLabel;  // empty unless the statement trace is on
 
     // Traces the call, runs it, and traces the failure's code.
@@ -207,6 +208,7 @@ struct CConnect::SImpl {
     bool CanSend(const std::string& strSql)
     {
         SetCursor(nullptr);
+        nAffected = 0;
         if (pConn == nullptr) {
             Fail(ErrorCode::kNoConnection, "the connection is not open");
             return false;
@@ -283,6 +285,8 @@ struct CConnect::SImpl {
             FailNoResult(strSql);
             return false;
         }
+        if (pLast)
+            nAffected = std::atoll(PQcmdTuples(pLast.get()));
         if (bKeepRows)
             SetCursor(std::move(pLast));
         return true;
@@ -513,6 +517,11 @@ std::size_t CConnect::ExecuteOneByOne(const std::vector<std::string>& vecSql, co
             fnReader(i, *this);
     }
     return vecSql.size();
+}
+
+long long CConnect::AffectedRows() const
+{
+    return m_pImpl->nAffected;
 }
 
 bool CConnect::BeginTransaction()

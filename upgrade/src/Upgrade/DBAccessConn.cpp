@@ -18,6 +18,7 @@ void CDBAccessConn::StoreFailure() {
 }
 
 void CDBAccessConn::LogStatementFailure(bool bQuery, const std::string& strSql) {
+    if (!m_bLogFailures) return;
     if (bQuery) {
         UPG_LOG(LOG_WARN, "[%s][CDBAccessConn::ExecuteQuery] Failed, errorcode: %d, errorinfo: %s, sql: %s[%s(%d)]",
                 "UnifiedUpgradeComponent::CDBAccessConn::ExecuteQuery", m_nLastErrorCode, m_strLastErrorInfo.c_str(),
@@ -68,6 +69,7 @@ std::size_t CDBAccessConn::QueryBatch(const std::vector<std::string>& vecSql, co
 bool CDBAccessConn::Bracket(bool (db_layer::CConnect::*pfnCall)(), const char* szCommand, const char* szName) {
     if (m_pConn != nullptr && (m_pConn->*pfnCall)()) return true;
     StoreFailure();
+    if (!m_bLogFailures) return false;
     UPG_LOG(LOG_WARN, "[%s][%s] Failed, errorcode: %d, errorinfo: %s, sql: %s[%s(%d)]", szName,
             szName + sizeof("UnifiedUpgradeComponent::") - 1, m_nLastErrorCode, m_strLastErrorInfo.c_str(), szCommand);
     return false;
@@ -85,6 +87,8 @@ bool CDBAccessConn::Commit() {
 bool CDBAccessConn::Rollback() {
     return Bracket(&db_layer::CConnect::Rollback, "ROLLBACK", "UnifiedUpgradeComponent::CDBAccessConn::Rollback");
 }
+
+long long CDBAccessConn::AffectedRows() const { return m_pConn != nullptr ? m_pConn->AffectedRows() : 0; }
 
 bool CDBAccessConn::GetLastError(int& nErrorCode, std::string& strErrorInfo) {
     nErrorCode = m_nLastErrorCode;

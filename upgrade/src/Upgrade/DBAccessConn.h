@@ -38,6 +38,19 @@ public:
     bool BeginTransaction();
     bool Commit();
     bool Rollback();
+    // Rows that the last successful ExecuteHelper inserted, updated or deleted.
+    long long AffectedRows() const;
+    // Runs fn (calls on this wrapper) with its failure lines off: failures are
+    // stored as ever but not logged. Only for a statement whose failure the
+    // caller answers another way: the bulk copy of a key range, which is then
+    // redone one row at a time, and that path logs the failing row's statement.
+    template <class Fn>
+    bool Unlogged(Fn fn) {
+        m_bLogFailures = false;
+        const bool bOk = fn();
+        m_bLogFailures = true;
+        return bOk;
+    }
     // Copies the stored failure; a success never clears it. Always true.
     bool GetLastError(int& nErrorCode, std::string& strErrorInfo);
     // A step's failure after a call on this wrapper: copies the stored failure
@@ -63,6 +76,7 @@ private:
     db_layer::CConnect* m_pConn = nullptr;
     int m_nLastErrorCode = 0;
     std::string m_strLastErrorInfo;
+    bool m_bLogFailures = true;
 };
 
 using DBAccessConnPtr = std::shared_ptr<CDBAccessConn>;

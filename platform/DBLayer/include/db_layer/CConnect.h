@@ -43,6 +43,9 @@ public:
     // not read fails the next statement of the batch, as it would one by one,
     // although the server has run that one already.
     virtual std::size_t ExecuteBatch(const std::vector<std::string>& vecSql, const BatchReader& fnReader);
+    // Rows that the last successful Execute inserted, updated or deleted (the
+    // count of the server's command tag); 0 after any other call or a failure.
+    virtual long long AffectedRows() const;
     virtual bool BeginTransaction();
     virtual bool Commit();
     virtual bool Rollback();
