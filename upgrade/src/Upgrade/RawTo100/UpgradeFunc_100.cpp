@@ -93,13 +93,24 @@ const char* const kRecordRangeCopy = "INSERT INTO visitor.visitor_record(" VSU_R
 const char* const kSessionOrigin =
     "SELECT current_database() || ' ' || extract(epoch FROM pg_postmaster_start_time()) || ' ' || "
     "current_setting('DateStyle') AS origin;";
-const char* const kSameColumnTypes =
-    "SELECT count(*)::int AS same FROM pg_attribute s JOIN pg_attribute t ON t.attname = s.attname AND "
-    "t.atttypid = s.atttypid AND t.attrelid = to_regclass('visitor.visitor_record') AND NOT t.attisdropped WHERE "
-    "s.attrelid = to_regclass('rt_data.visitor_record') AND NOT s.attisdropped AND s.attname IN ('object_guid', "
-    "'visitor_id', 'interviewee_id', 'visit_reason', 'visit_reason_detail', 'visitor_status', 'start_valid_time', "
+// How many copied columns have one type in both tables, and the sequence that
+// gives the target's keys ("" when none does).
+const char* const kSetBasedProbe =
+    "SELECT (SELECT count(*)::int FROM pg_attribute s JOIN pg_attribute t ON t.attname = s.attname AND t.atttypid = "
+    "s.atttypid AND t.attrelid = to_regclass('visitor.visitor_record') AND NOT t.attisdropped WHERE s.attrelid = "
+    "to_regclass('rt_data.visitor_record') AND NOT s.attisdropped AND s.attname IN ('object_guid', 'visitor_id', "
+    "'interviewee_id', 'visit_reason', 'visit_reason_detail', 'visitor_status', 'start_valid_time', "
     "'end_valid_time', 'create_time', 'update_time', 'start_time_differ', 'end_time_differ', 'temper', "
-    "'temper_status', 'is_deleted');";
+    "'temper_status', 'is_deleted')) AS same, coalesce(pg_get_serial_sequence('visitor.visitor_record', 'id'), "
+    "(SELECT p.refobjid::regclass::text FROM pg_attribute a JOIN pg_attrdef d ON d.adrelid = a.attrelid AND "
+    "d.adnum = a.attnum JOIN pg_depend p ON p.classid = 'pg_attrdef'::regclass AND p.objid = d.oid AND "
+    "p.refclassid = 'pg_class'::regclass JOIN pg_class q ON q.oid = p.refobjid AND q.relkind = 'S' WHERE "
+    "a.attrelid = 'visitor.visitor_record'::regclass AND a.attname = 'id' LIMIT 1), '') AS sequence;";
+// The key sequence's position before a range's set statement ("": nothing drawn
+// yet), and the statement that puts it back there after the statement failed.
+const char* const kSequenceDrawn = "SELECT coalesce(pg_sequence_last_value(%s::regclass)::text, '') AS drawn;";
+const char* const kSequenceRestore =
+    "SELECT setval(seqrelid, coalesce(%s::bigint, seqstart), %s) FROM pg_sequence WHERE seqrelid = %s::regclass;";
 const int kCopiedColumns = 15;
 
 // Moves llStartId on from an empty range: to the range of the walk's grid
@@ -402,7 +413,8 @@ bool CRawTo100::RecordsData2Destination_VisitorRecord(int& nErrorCode, std::stri
     // 64-bit: a range near the largest int ends past it instead of wrapping.
     const long long llMaxId = nMaxId;
     long long llStartId = nStartId == 0 ? nMinId : nStartId;
-    const bool bBulk = bBulkAsked && SetBasedCopyAgrees(pRead, pWrite);
+    std::string strSequence;
+    const bool bBulk = bBulkAsked && SetBasedCopyAgrees(pRead, pWrite, strSequence);
     auto fnBegin = [&] {
         return pWrite->BeginTransaction() || pWrite->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
                    UPG_LOG(LOG_ERROR, "[%s][CRawTo100::RecordsData2Destination_MEM] Begin transaction failed[%s(%d)]",
@@ -417,7 +429,7 @@ bool CRawTo100::RecordsData2Destination_VisitorRecord(int& nErrorCode, std::stri
         bool bCopied = false;
         if (bBulk) {
             if (!fnBegin()) return false;
-            bCopied = CopyRangeSetBased(pWrite, llStartId);
+            bCopied = CopyRangeSetBased(pWrite, strSequence, llStartId);
         }
         if (!bCopied) {
             // The previous range's list was handed on; one allocation per range.
@@ -474,15 +486,21 @@ bool CRawTo100::RecordsData2Destination_VisitorRecord(int& nErrorCode, std::stri
     return true;
 }
 
-bool CRawTo100::SetBasedCopyAgrees(const DBAccessConnPtr& pRead, const DBAccessConnPtr& pWrite) {
+bool CRawTo100::SetBasedCopyAgrees(const DBAccessConnPtr& pRead, const DBAccessConnPtr& pWrite,
+                                   std::string& strSequence) {
     std::string strReadOrigin, strWriteOrigin;
     int nSameColumns = 0;
+    auto fnProbe = [&](db_layer::CConnect& conn) {
+        if (conn.IsEOF()) return;
+        nSameColumns = conn.GetInt("same");
+        strSequence = conn.GetString("sequence");
+    };
     // Unlogged: a probe that fails only means the default mode's way.
     const bool bProbed = pWrite->Unlogged([&] {
         return pRead->Unlogged([&] {
             return pRead->ExecuteQuery(kSessionOrigin, RowReaders::LastString("origin", strReadOrigin)) &&
                    pWrite->ExecuteQuery(kSessionOrigin, RowReaders::LastString("origin", strWriteOrigin)) &&
-                   pWrite->ExecuteQuery(kSameColumnTypes, RowReaders::LastInt("same", nSameColumns));
+                   pWrite->ExecuteQuery(kSetBasedProbe, fnProbe);
         });
     });
     if (bProbed && !strReadOrigin.empty() && strReadOrigin == strWriteOrigin && nSameColumns == kCopiedColumns)
@@ -494,13 +512,31 @@ bool CRawTo100::SetBasedCopyAgrees(const DBAccessConnPtr& pRead, const DBAccessC
     return false;
 }
 
-bool CRawTo100::CopyRangeSetBased(const DBAccessConnPtr& pWrite, long long llStartId) {
+bool CRawTo100::CopyRangeSetBased(const DBAccessConnPtr& pWrite, const std::string& strSequence,
+                                  long long llStartId) {
+    const std::string strSequenceName = CSqlText::Literal(strSequence);
+    std::string strDrawn;
     const std::string strSql = str_fmt(kRecordRangeCopy, static_cast<int>(llStartId), llStartId + (kRangeWidth - 1));
-    if (pWrite->Unlogged([&] { return pWrite->ExecuteHelper(strSql); }) && pWrite->AffectedRows() > 0) return true;
+    const bool bCopied = pWrite->Unlogged([&] {
+        return (strSequence.empty() ||
+                pWrite->ExecuteQuery(str_fmt(kSequenceDrawn, strSequenceName.c_str()),
+                                     RowReaders::LastString("drawn", strDrawn))) &&
+               pWrite->ExecuteHelper(strSql) && pWrite->AffectedRows() > 0;
+    });
+    if (bCopied) return true;
     // Refused, or no row inserted (an empty range, or a trigger that kept the
-    // rows out): the transaction takes nothing, and the range query decides. A
+    // rows out): the transaction takes nothing, and the range query decides.
+    // The keys the statement drew are given back, so that the rows done again
+    // get the keys (and a refused row the error text) of the default mode. A
     // failed ROLLBACK leaves the connection broken, and the next BEGIN says so.
-    pWrite->Unlogged([&] { return pWrite->Rollback(); });
+    pWrite->Unlogged([&] {
+        return pWrite->Rollback() && (strSequence.empty() ||
+                                      pWrite->ExecuteQuery(str_fmt(kSequenceRestore,
+                                                                   CSqlText::NullableLiteral(strDrawn, strDrawn.empty()).c_str(),
+                                                                   strDrawn.empty() ? "false" : "true",
+                                                                   strSequenceName.c_str()),
+                                                           RowReaders::Ignore()));
+    });
     return false;
 }
 

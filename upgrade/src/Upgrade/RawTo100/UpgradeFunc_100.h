@@ -57,10 +57,11 @@ private:
     // Bulk mode: whether the set statement writes exactly the values of the
     // default mode's text round trip (one database, one DateStyle, the same column
     // types); when not, the pass copies one row at a time and says so once.
-    bool SetBasedCopyAgrees(const DBAccessConnPtr& pRead, const DBAccessConnPtr& pWrite);
+    // strSequence: the sequence of the target's keys, "" when none.
+    bool SetBasedCopyAgrees(const DBAccessConnPtr& pRead, const DBAccessConnPtr& pWrite, std::string& strSequence);
     // Bulk mode, in an open transaction: true when the set statement copied the
-    // range's rows; false after a ROLLBACK, with nothing logged.
-    bool CopyRangeSetBased(const DBAccessConnPtr& pWrite, long long llStartId);
+    // range's rows; false after a ROLLBACK (keys drawn given back), nothing logged.
+    bool CopyRangeSetBased(const DBAccessConnPtr& pWrite, const std::string& strSequence, long long llStartId);
     bool QueryHistoryVisitorRecord(int& nErrorCode, std::string& strErrorInfo,
                                    std::vector<stru_visitor_record>& vecBatch, DBAccessConnPtr pRead, int nStartId);
     bool WriteDateToVisitorRecord(int& nErrorCode, std::string& strErrorInfo,
