@@ -529,13 +529,12 @@ bool CRawTo100::CopyRangeSetBased(const DBAccessConnPtr& pWrite, const std::stri
     // The keys the statement drew are given back, so that the rows done again
     // get the keys (and a refused row the error text) of the default mode. A
     // failed ROLLBACK leaves the connection broken, and the next BEGIN says so.
+    const std::string strRestore =
+        str_fmt(kSequenceRestore, CSqlText::NullableLiteral(strDrawn, strDrawn.empty()).c_str(),
+                strDrawn.empty() ? "false" : "true", strSequenceName.c_str());
     pWrite->Unlogged([&] {
-        return pWrite->Rollback() && (strSequence.empty() ||
-                                      pWrite->ExecuteQuery(str_fmt(kSequenceRestore,
-                                                                   CSqlText::NullableLiteral(strDrawn, strDrawn.empty()).c_str(),
-                                                                   strDrawn.empty() ? "false" : "true",
-                                                                   strSequenceName.c_str()),
-                                                           RowReaders::Ignore()));
+        return pWrite->Rollback() &&
+               (strSequence.empty() || pWrite->ExecuteQuery(strRestore, RowReaders::Ignore()));
     });
     return false;
 }
