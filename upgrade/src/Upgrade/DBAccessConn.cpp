@@ -51,11 +51,25 @@ std::size_t CDBAccessConn::Batch(const std::vector<std::string>& vecSql,
                                  const db_layer::CConnect::BatchReader& fnReader) {
     if (vecSql.empty()) return 0;
     const std::size_t nDone = m_pConn != nullptr ? m_pConn->ExecuteBatch(vecSql, fnReader) : 0;
+    return BatchDone(nDone, vecSql, static_cast<bool>(fnReader));
+}
+
+std::size_t CDBAccessConn::BatchDone(std::size_t nDone, const std::vector<std::string>& vecSql, bool bQuery) {
     if (nDone < vecSql.size()) {
         StoreFailure();
-        LogStatementFailure(static_cast<bool>(fnReader), vecSql[nDone]);
+        LogStatementFailure(bQuery, vecSql[nDone]);
     }
     return nDone;
+}
+
+std::size_t CDBAccessConn::ExecuteBatch(std::size_t nCount, const db_layer::CConnect::BatchText& fnText) {
+    std::vector<std::string> vecSql;
+    if (nCount == 0) return 0;
+    const std::size_t nDone =
+        m_pConn != nullptr ? m_pConn->ExecuteBatchMade(vecSql, nCount, fnText, db_layer::CConnect::BatchReader()) : 0;
+    // Those not made were not sent: the count of the batch is what was made.
+    if (nDone == vecSql.size() && nDone < nCount) vecSql.push_back(fnText(nDone));
+    return BatchDone(nDone, vecSql, false);
 }
 
 std::size_t CDBAccessConn::ExecuteBatch(const std::vector<std::string>& vecSql) {

@@ -32,6 +32,9 @@ public:
     // those after it took no effect. vecReaders[i] reads the rows of vecSql[i].
     std::size_t ExecuteBatch(const std::vector<std::string>& vecSql);
     std::size_t QueryBatch(const std::vector<std::string>& vecSql, const std::vector<RowReader>& vecReaders);
+    // nCount statements, text i made by fnText(i) as the batch goes out
+    // (db_layer::CConnect::ExecuteBatchMade); otherwise as ExecuteBatch.
+    std::size_t ExecuteBatch(std::size_t nCount, const db_layer::CConnect::BatchText& fnText);
     // The transaction calls fail like a statement: the failure is stored and
     // logged at level 4 with the command ("BEGIN", "COMMIT", "ROLLBACK"). A
     // COMMIT that the server refused (a deferred constraint) took nothing.
@@ -71,6 +74,8 @@ private:
     void StoreFailure();
     void LogStatementFailure(bool bQuery, const std::string& strSql);
     std::size_t Batch(const std::vector<std::string>& vecSql, const db_layer::CConnect::BatchReader& fnReader);
+    // Stores and logs the failure of statement nDone of vecSql, if there is one.
+    std::size_t BatchDone(std::size_t nDone, const std::vector<std::string>& vecSql, bool bQuery);
     bool Bracket(bool (db_layer::CConnect::*pfnCall)(), const char* szCommand, const char* szName);
 
     db_layer::CConnect* m_pConn = nullptr;

@@ -571,12 +571,15 @@ std::string CRawTo100::VisitorRecordInsert(const stru_visitor_record& row) {
 bool CRawTo100::WriteDateToVisitorRecord(int& nErrorCode, std::string& strErrorInfo,
                                          std::vector<stru_visitor_record> vecBatch, DBAccessConnPtr pWrite) {
     // One INSERT per record, as ever, but sent as one batch: no round trip per
-    // row. The records are let go once their texts exist: one range in memory.
-    std::vector<std::string> vecInserts;
-    vecInserts.reserve(vecBatch.size());
-    for (const stru_visitor_record& row : vecBatch) vecInserts.push_back(VisitorRecordInsert(row));
-    std::vector<stru_visitor_record>().swap(vecBatch);
-    if (pWrite->ExecuteBatch(vecInserts) == vecInserts.size()) return true;
+    // row. Each text is made as the batch goes out, so that the server works
+    // on the earlier ones meanwhile, and its record is let go once made.
+    const std::size_t nCount = vecBatch.size();
+    auto fnText = [&vecBatch](std::size_t nRow) {
+        std::string strSql = VisitorRecordInsert(vecBatch[nRow]);
+        vecBatch[nRow] = stru_visitor_record();
+        return strSql;
+    };
+    if (pWrite->ExecuteBatch(nCount, fnText) == nCount) return true;
     return pWrite->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
         UPG_LOG(LOG_ERROR, "[%s]Query failed, errorcode:%d, errorinfo:%s[%s(%d)]",
                 QualifiedName("WriteDateToVisitorRecord").c_str(), nErrorCode, strErrorInfo.c_str());
