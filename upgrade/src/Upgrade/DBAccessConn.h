@@ -48,10 +48,11 @@ public:
     // caller answers another way: the bulk copy of a key range, which is then
     // redone one row at a time, and that path logs the failing row's statement.
     template <class Fn>
-    bool Unlogged(Fn fn) {
+    bool Quietly(Fn fn) {
+        const bool bWasLogging = m_bLogFailures;
         m_bLogFailures = false;
         const bool bOk = fn();
-        m_bLogFailures = true;
+        m_bLogFailures = bWasLogging;
         return bOk;
     }
     // Copies the stored failure; a success never clears it. Always true.

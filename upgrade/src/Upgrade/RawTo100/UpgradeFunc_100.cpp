@@ -495,9 +495,9 @@ bool CRawTo100::SetBasedCopyAgrees(const DBAccessConnPtr& pRead, const DBAccessC
         nSameColumns = conn.GetInt("same");
         strSequence = conn.GetString("sequence");
     };
-    // Unlogged: a probe that fails only means the default mode's way.
-    const bool bProbed = pWrite->Unlogged([&] {
-        return pRead->Unlogged([&] {
+    // Quietly: a probe that fails only means the default mode's way.
+    const bool bProbed = pWrite->Quietly([&] {
+        return pRead->Quietly([&] {
             return pRead->ExecuteQuery(kSessionOrigin, RowReaders::LastString("origin", strReadOrigin)) &&
                    pWrite->ExecuteQuery(kSessionOrigin, RowReaders::LastString("origin", strWriteOrigin)) &&
                    pWrite->ExecuteQuery(kSetBasedProbe, fnProbe);
@@ -517,7 +517,7 @@ bool CRawTo100::CopyRangeSetBased(const DBAccessConnPtr& pWrite, const std::stri
     const std::string strSequenceName = CSqlText::Literal(strSequence);
     std::string strDrawn;
     const std::string strSql = str_fmt(kRecordRangeCopy, static_cast<int>(llStartId), llStartId + (kRangeWidth - 1));
-    const bool bCopied = pWrite->Unlogged([&] {
+    const bool bCopied = pWrite->Quietly([&] {
         return (strSequence.empty() ||
                 pWrite->ExecuteQuery(str_fmt(kSequenceDrawn, strSequenceName.c_str()),
                                      RowReaders::LastString("drawn", strDrawn))) &&
@@ -532,7 +532,7 @@ bool CRawTo100::CopyRangeSetBased(const DBAccessConnPtr& pWrite, const std::stri
     const std::string strRestore =
         str_fmt(kSequenceRestore, CSqlText::NullableLiteral(strDrawn, strDrawn.empty()).c_str(),
                 strDrawn.empty() ? "false" : "true", strSequenceName.c_str());
-    pWrite->Unlogged([&] {
+    pWrite->Quietly([&] {
         return pWrite->Rollback() &&
                (strSequence.empty() || pWrite->ExecuteQuery(strRestore, RowReaders::Ignore()));
     });
