@@ -1,8 +1,9 @@
-// Times the copy of rt_data.visitor_record into visitor.visitor_record three
+// Times the copy of rt_data.visitor_record into visitor.visitor_record several
 // ways on one prepared database (configuration pass from 0.0.0 done):
 //   1. the records pass of the visitor-upgrade command, up to the moment the
 //      first step's finished marker shows (the host is then killed, so the
-//      later steps do not count; its peak memory is read just before);
+//      later steps do not count; its peak memory is read just before); 1b the
+//      same with --bulk (one set statement per range);
 //   2. the floor: a bare libpq loop sending the same statement texts, one
 //      INSERT per row, one transaction per range of 10001 ids with the
 //      progress update inside, exactly as the step does; run once before and
@@ -78,7 +79,10 @@ struct STimed {
 };
 
 STimed TimeHost(PGconn* pConn, const std::string& strConnInfo, const std::string& strHost,
-                const std::string& strWorkdir, long& nPeakKiB) {
+                const std::string& strWorkdir, bool bBulk, long& nPeakKiB) {
+    // The previous run's progress and finished marker would read as a copy under way or done.
+    Exec(pConn, "UPDATE platform.module_version_status SET status = 0, schedule = 0, rate_progress = 0, step_ver = "
+                "'0.0.0' WHERE module_identity = 'visitor.s'");
     const std::string strStepVer =
         "SELECT coalesce(max(step_ver), '') FROM platform.module_version_status WHERE module_identity = 'visitor.s'";
     if (Scalar(pConn, strStepVer) != "0.0.0") Die("the database is not at 0.0.0");
@@ -90,7 +94,8 @@ STimed TimeHost(PGconn* pConn, const std::string& strConnInfo, const std::string
         dup2(nNull, STDOUT_FILENO);
         dup2(nNull, STDERR_FILENO);
         execl(strHost.c_str(), strHost.c_str(), "run", "--from", "0.0.0", "--pass", "records", "--db1",
-              strConnInfo.c_str(), "--workdir", strWorkdir.c_str(), "--log-level", "5", static_cast<char*>(nullptr));
+              strConnInfo.c_str(), "--workdir", strWorkdir.c_str(), "--log-level", "5", bBulk ? "--bulk" : nullptr,
+              static_cast<char*>(nullptr));
         _exit(127);
     }
     Clock::time_point end;
@@ -206,11 +211,11 @@ int main(int argc, char** argv) {
     };
     const STimed loopBefore = TimeLoop(pConn);
     check("the loop");
-    // The loop's progress updates would read as a copy under way.
-    Exec(pConn, "UPDATE platform.module_version_status SET status = 0, schedule = 0, rate_progress = 0 "
-                "WHERE module_identity = 'visitor.s'");
-    const STimed host = TimeHost(pConn, argv[1], argv[2], argv[3], nPeakKiB);
+    const STimed host = TimeHost(pConn, argv[1], argv[2], argv[3], false, nPeakKiB);
     check("the host");
+    long nBulkPeakKiB = -1;
+    const STimed bulk = TimeHost(pConn, argv[1], argv[2], argv[3], true, nBulkPeakKiB);
+    check("the host with --bulk");
     const STimed loopAfter = TimeLoop(pConn);
     check("the loop");
     const double dSet = TimeSetBased(pConn);
@@ -221,22 +226,21 @@ int main(int argc, char** argv) {
                 " visit_reason, visit_reason_detail, visitor_status, start_valid_time, end_valid_time, create_time,"
                 " update_time, start_time_differ, end_time_differ, temper, temper_status, is_deleted"
                 " FROM rt_data.visitor_record ORDER BY id LIMIT 1");
-    Exec(pConn, "UPDATE platform.module_version_status SET status = 0, schedule = 0, rate_progress = 0, step_ver = "
-                "'0.0.0' WHERE module_identity = 'visitor.s'");
     long nOutlierPeakKiB = -1;
-    const STimed outlier = TimeHost(pConn, argv[1], argv[2], argv[3], nOutlierPeakKiB);
+    const STimed outlier = TimeHost(pConn, argv[1], argv[2], argv[3], false, nOutlierPeakKiB);
     const bool bOutlierCopied = CopiedRows(pConn) == nRows + 1;
     Exec(pConn, "DELETE FROM rt_data.visitor_record WHERE id = 2147483647");
     if (!bOutlierCopied) Die("the host did not copy every row with the record at the largest id");
 
     const double dLoop = (loopBefore.dSeconds + loopAfter.dSeconds) / 2;
-    const double r1 = nRows / host.dSeconds, r2 = nRows / dLoop, r3 = nRows / dSet;
-    std::printf("rows %lld | 1 host %.0f rows/s (%.2f s, cpu %.1f us/row, peak %ld KiB) | 2 libpq loop %.0f rows/s "
-                "(%.2f s before, %.2f s after, cpu %.1f us/row) | 3 INSERT ... SELECT %.0f rows/s (%.2f s) | "
-                "1/2 = %.3f | 3/1 = %.1f | 4 host with one more record at id 2147483647 %.2f s, 4/1 = %.2f\n",
-                nRows, r1, host.dSeconds, host.dCpu * 1e6 / nRows, nPeakKiB, r2, loopBefore.dSeconds,
-                loopAfter.dSeconds, (loopBefore.dCpu + loopAfter.dCpu) * 1e6 / 2 / nRows, r3, dSet, r1 / r2, r3 / r1,
-                outlier.dSeconds, outlier.dSeconds / host.dSeconds);
+    const double r1 = nRows / host.dSeconds, r1b = nRows / bulk.dSeconds, r2 = nRows / dLoop, r3 = nRows / dSet;
+    std::printf("rows %lld | 1 host %.0f rows/s (%.2f s, cpu %.1f us/row, peak %ld KiB) | 1b host --bulk %.0f rows/s "
+                "(%.2f s, peak %ld KiB) | 2 libpq loop %.0f rows/s (%.2f s before, %.2f s after, cpu %.1f us/row) | "
+                "3 INSERT ... SELECT %.0f rows/s (%.2f s) | 1/2 = %.2f | 1b/2 = %.1f | 3/1b = %.2f | 3/1 = %.1f | "
+                "4 host with one more record at id 2147483647 %.2f s, 4/1 = %.2f\n",
+                nRows, r1, host.dSeconds, host.dCpu * 1e6 / nRows, nPeakKiB, r1b, bulk.dSeconds, nBulkPeakKiB, r2,
+                loopBefore.dSeconds, loopAfter.dSeconds, (loopBefore.dCpu + loopAfter.dCpu) * 1e6 / 2 / nRows, r3,
+                dSet, r1 / r2, r1b / r2, r3 / r1b, r3 / r1, outlier.dSeconds, outlier.dSeconds / host.dSeconds);
     PQfinish(pConn);
     return 0;
 }

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The visit record copy of the first step (records pass from 0.0.0): the host
-# command, the floor (a bare libpq loop with the same statements, one
-# transaction per range of 10001 ids), the limit (one INSERT ... SELECT), and
-# the host again with one more record at id 2147483647 (sparse keys).
+# command in the default mode and with --bulk, the floor (a bare libpq loop with
+# the default mode's statements, one transaction per range of 10001 ids), the
+# limit (one INSERT ... SELECT), and the host again with one more record at id
+# 2147483647 (sparse keys). Ratios: 1/2 and 1b/2 against the floor, 3/1b and
+# 3/1 how far each mode is from the limit; peak KiB of the host per size.
 #
 #   bench/visitor_record/run_bench.sh [BUILD_DIR] [N ...]   (default: build, 100000 1000000)
 #

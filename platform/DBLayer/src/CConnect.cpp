@@ -88,6 +88,7 @@ struct CConnect::SImpl {
     std::string strLastText;
     // A read that could not be answered; the next statement is refused once.
     bool bReadFailed = false;
+    long long nAffected = 0;  // of the last successful Run
     std::string strTraceLabel;  // empty unless the statement trace is on
 
     // Traces the call, runs it, and traces the failure's code.
@@ -207,6 +208,7 @@ struct CConnect::SImpl {
     bool CanSend(const std::string& strSql)
     {
         SetCursor(nullptr);
+        nAffected = 0;
         if (pConn == nullptr) {
             Fail(ErrorCode::kNoConnection, "the connection is not open");
             return false;
@@ -283,12 +285,16 @@ struct CConnect::SImpl {
             FailNoResult(strSql);
             return false;
         }
+        if (pLast)
+            nAffected = std::atoll(PQcmdTuples(pLast.get()));
         if (bKeepRows)
             SetCursor(std::move(pLast));
         return true;
     }
 
-    std::size_t RunBatch(const std::vector<std::string>& vecSql, const BatchReader& fnReader, CConnect& self);
+    // Text i of a batch, made (if it is made) when first asked for.
+    using TextAt = std::function<const std::string&(std::size_t)>;
+    std::size_t RunBatch(std::size_t nTotal, const TextAt& textAt, const BatchReader& fnReader, CConnect& self);
     bool WaitForSocket(bool bToWrite);
 
     // A transaction command, checked against the server's transaction state.
@@ -345,40 +351,59 @@ bool CConnect::SImpl::WaitForSocket(bool bToWrite)
 // when its results are complete: success, the first failure, or skipped after
 // it. The trace gets each statement as it is answered, so statements skipped
 // after a failure never show, as they would never have been sent one by one.
-std::size_t CConnect::SImpl::RunBatch(const std::vector<std::string>& vecSql, const BatchReader& fnReader,
+std::size_t CConnect::SImpl::RunBatch(std::size_t nTotal, const TextAt& textAt, const BatchReader& fnReader,
                                       CConnect& self)
 {
     const char* szKind = fnReader ? "query" : "execute";
-    const std::size_t nTotal = vecSql.size();
     auto traceFailed = [&](std::size_t nFailed) {
-        CStatementTrace::Write(strTraceLabel, szKind, vecSql[nFailed]);
+        CStatementTrace::Write(strTraceLabel, szKind, textAt(nFailed));
         CStatementTrace::Write(strTraceLabel, "failed", std::to_string(nLastCode));
         return nFailed;
     };
     if (nTotal == 0)
         return 0;
-    if (!CanSend(vecSql[0]))
+    if (!CanSend(textAt(0)))
         return traceFailed(0);
-    // The texts up to the first empty one are sent; the empty one then fails as Execute would.
-    std::size_t nSend = 0;
-    while (nSend < nTotal && !vecSql[nSend].empty())
-        ++nSend;
     if (PQsetnonblocking(pConn, 1) != 0 || PQenterPipelineMode(pConn) == 0) {
         PQsetnonblocking(pConn, 0);
         Fail(ErrorCode::kNoResult, "cannot send a batch: " + TrimTrailing(PQerrorMessage(pConn)));
         return traceFailed(0);
     }
 
-    std::size_t nQueued = 0;
-    while (nQueued < nSend &&
-           PQsendQueryParams(pConn, vecSql[nQueued].c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) != 0)
-        ++nQueued;
-    const std::string strSendFailure = nQueued < nSend ? TrimTrailing(PQerrorMessage(pConn)) : std::string();
-    bool bBroken = PQpipelineSync(pConn) == 0;
-
+    // The texts up to the first empty one are sent; the empty one then fails as
+    // Execute would. They are queued about 64 kB at a time, each part once the
+    // socket took the one before: the server works on the first texts while
+    // the later ones are made, and libpq's output buffer stays small (a buffer
+    // of a whole range costs a copy of all that is left at every write).
     const std::size_t kNone = nTotal;
-    std::size_t nDone = 0;
+    const std::size_t kPartBytes = 64 * 1024;
+    std::size_t nQueued = 0;
+    std::size_t nSend = nTotal;
+    std::string strSendFailure;
+    bool bQueuedAll = false;
+    bool bBroken = false;
     std::size_t nFailed = kNone;
+    auto queuePart = [&] {
+        for (std::size_t nBytes = 0; !bQueuedAll && nBytes < kPartBytes; ++nQueued) {
+            // After a failure the server skips the rest: nothing more is made.
+            const bool bEnd = nQueued == nTotal || nFailed != kNone;
+            const std::string* pText = bEnd ? nullptr : &textAt(nQueued);
+            if (pText != nullptr && pText->empty())
+                nSend = nQueued;
+            else if (pText != nullptr &&
+                     PQsendQueryParams(pConn, pText->c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) == 0)
+                strSendFailure = TrimTrailing(PQerrorMessage(pConn));
+            else if (pText != nullptr) {
+                nBytes += pText->size();
+                continue;
+            }
+            bQueuedAll = true;
+            bBroken = PQpipelineSync(pConn) == 0;
+            return;
+        }
+    };
+
+    std::size_t nDone = 0;
     bool bReadRefused = false;  // a reader's failed read refused statement nFailed
     ResultPtr pFailure;         // the server's error for statement nFailed, if it sent one
     ResultPtr pAnswer, pError;  // the results of statement nDone so far
@@ -387,7 +412,7 @@ std::size_t CConnect::SImpl::RunBatch(const std::vector<std::string>& vecSql, co
         const std::size_t nThis = nDone++;
         if (nFailed != kNone)
             return;  // skipped after the failure: it took no effect
-        CStatementTrace::Write(strTraceLabel, szKind, vecSql[nThis]);
+        CStatementTrace::Write(strTraceLabel, szKind, textAt(nThis));
         if (pError || !pAnswer) {
             nFailed = nThis;
             pFailure = std::move(pError);
@@ -402,7 +427,7 @@ std::size_t CConnect::SImpl::RunBatch(const std::vector<std::string>& vecSql, co
             bReadFailed = false;
             bReadRefused = true;
             nFailed = nThis + 1;
-            CStatementTrace::Write(strTraceLabel, szKind, vecSql[nFailed]);
+            CStatementTrace::Write(strTraceLabel, szKind, textAt(nFailed));
         }
     };
     auto drain = [&] {
@@ -435,12 +460,17 @@ std::size_t CConnect::SImpl::RunBatch(const std::vector<std::string>& vecSql, co
             }
         }
     };
+    int nFlush = 0;
     while (!bBroken) {
-        const int nFlush = PQflush(pConn);
+        // The next part once the socket took the last one.
+        if (nFlush == 0)
+            queuePart();
+        nFlush = bBroken ? -1 : PQflush(pConn);
         drain();
         if (bSynced)
             break;
-        if (nFlush < 0 || PQstatus(pConn) == CONNECTION_BAD || !WaitForSocket(nFlush == 1)) {
+        const bool bWait = nFlush != 0 || bQueuedAll;
+        if (nFlush < 0 || PQstatus(pConn) == CONNECTION_BAD || (bWait && !WaitForSocket(nFlush == 1))) {
             bBroken = true;
         } else if (PQconsumeInput(pConn) == 0) {
             drain();
@@ -450,20 +480,20 @@ std::size_t CConnect::SImpl::RunBatch(const std::vector<std::string>& vecSql, co
 
     if (nFailed == kNone && nDone < nQueued) {
         nFailed = nDone;  // the connection broke before its answer came
-        CStatementTrace::Write(strTraceLabel, szKind, vecSql[nFailed]);
+        CStatementTrace::Write(strTraceLabel, szKind, textAt(nFailed));
     }
     if (nFailed != kNone && !bReadRefused) {
         if (pFailure)
-            FailFromResult(pFailure.get(), vecSql[nFailed]);
+            FailFromResult(pFailure.get(), textAt(nFailed));
         else
-            FailNoResult(vecSql[nFailed]);
-    } else if (nFailed == kNone && nQueued < nSend) {
+            FailNoResult(textAt(nFailed));
+    } else if (nFailed == kNone && !strSendFailure.empty()) {
         nFailed = nQueued;
-        CStatementTrace::Write(strTraceLabel, szKind, vecSql[nFailed]);
+        CStatementTrace::Write(strTraceLabel, szKind, textAt(nFailed));
         Fail(ErrorCode::kNoResult, "the statement could not be sent: " + strSendFailure);
     } else if (nFailed == kNone && nSend < nTotal) {
         nFailed = nSend;
-        CStatementTrace::Write(strTraceLabel, szKind, vecSql[nFailed]);
+        CStatementTrace::Write(strTraceLabel, szKind, textAt(nFailed));
         Fail(ErrorCode::kEmptyStatement, "the statement text is empty");
     }
     // Back to one text at a time; a broken connection stays broken for the next call.
@@ -501,7 +531,27 @@ bool CConnect::Query(const std::string& strSql)
 
 std::size_t CConnect::ExecuteBatch(const std::vector<std::string>& vecSql, const BatchReader& fnReader)
 {
-    return m_pImpl->RunBatch(vecSql, fnReader, *this);
+    return m_pImpl->RunBatch(
+        vecSql.size(), [&vecSql](std::size_t i) -> const std::string& { return vecSql[i]; }, fnReader, *this);
+}
+
+std::size_t CConnect::ExecuteBatchMade(std::vector<std::string>& vecSql, std::size_t nCount, const BatchText& fnText,
+                                       const BatchReader& fnReader)
+{
+    vecSql.clear();
+    vecSql.reserve(nCount);  // no reallocation: the batch holds references to the texts
+    auto fnAt = [&](std::size_t i) -> const std::string& {
+        while (vecSql.size() <= i)
+            vecSql.push_back(fnText(vecSql.size()));
+        return vecSql[i];
+    };
+    if (m_pImpl->pConn == nullptr) {
+        // A stand-in without a server of its own takes the texts whole.
+        for (std::size_t i = 0; i < nCount; ++i)
+            fnAt(i);
+        return ExecuteBatch(vecSql, fnReader);
+    }
+    return m_pImpl->RunBatch(nCount, fnAt, fnReader, *this);
 }
 
 std::size_t CConnect::ExecuteOneByOne(const std::vector<std::string>& vecSql, const BatchReader& fnReader)
@@ -513,6 +563,11 @@ std::size_t CConnect::ExecuteOneByOne(const std::vector<std::string>& vecSql, co
             fnReader(i, *this);
     }
     return vecSql.size();
+}
+
+long long CConnect::AffectedRows() const
+{
+    return m_pImpl->nAffected;
 }
 
 bool CConnect::BeginTransaction()

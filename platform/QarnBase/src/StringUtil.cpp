@@ -15,16 +15,25 @@ std::string FormatV(const char* szFormat, va_list args)
 {
     if (szFormat == nullptr)
         return std::string();
-    // The first pass only measures; a copy of the list is needed because a
-    // va_list cannot be walked twice.
-    va_list measure;
-    va_copy(measure, args);
-    const int nLength = std::vsnprintf(nullptr, 0, szFormat, measure);
-    va_end(measure);
-    if (nLength < 0)
+    // Most texts fit a buffer on the stack: one pass. A longer one is measured
+    // there and made in a second pass, over a copy of the list (a va_list
+    // cannot be walked twice). A first pass into no buffer at all would cost
+    // as much as writing the text.
+    char szBuffer[1024];
+    va_list again;
+    va_copy(again, args);
+    const int nLength = std::vsnprintf(szBuffer, sizeof szBuffer, szFormat, args);
+    if (nLength < 0) {
+        va_end(again);
         return std::string("<unformattable: ") + szFormat + ">";
+    }
+    if (static_cast<size_t>(nLength) < sizeof szBuffer) {
+        va_end(again);
+        return std::string(szBuffer, static_cast<size_t>(nLength));
+    }
     std::string strResult(static_cast<size_t>(nLength) + 1, '\0');
-    std::vsnprintf(&strResult[0], strResult.size(), szFormat, args);
+    std::vsnprintf(&strResult[0], strResult.size(), szFormat, again);
+    va_end(again);
     strResult.resize(static_cast<size_t>(nLength));
     return strResult;
 }

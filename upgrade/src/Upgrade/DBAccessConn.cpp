@@ -18,6 +18,7 @@ void CDBAccessConn::StoreFailure() {
 }
 
 void CDBAccessConn::LogStatementFailure(bool bQuery, const std::string& strSql) {
+    if (!m_bLogFailures) return;
     if (bQuery) {
         UPG_LOG(LOG_WARN, "[%s][CDBAccessConn::ExecuteQuery] Failed, errorcode: %d, errorinfo: %s, sql: %s[%s(%d)]",
                 "UnifiedUpgradeComponent::CDBAccessConn::ExecuteQuery", m_nLastErrorCode, m_strLastErrorInfo.c_str(),
@@ -50,11 +51,25 @@ std::size_t CDBAccessConn::Batch(const std::vector<std::string>& vecSql,
                                  const db_layer::CConnect::BatchReader& fnReader) {
     if (vecSql.empty()) return 0;
     const std::size_t nDone = m_pConn != nullptr ? m_pConn->ExecuteBatch(vecSql, fnReader) : 0;
+    return BatchDone(nDone, vecSql, static_cast<bool>(fnReader));
+}
+
+std::size_t CDBAccessConn::BatchDone(std::size_t nDone, const std::vector<std::string>& vecSql, bool bQuery) {
     if (nDone < vecSql.size()) {
         StoreFailure();
-        LogStatementFailure(static_cast<bool>(fnReader), vecSql[nDone]);
+        LogStatementFailure(bQuery, vecSql[nDone]);
     }
     return nDone;
+}
+
+std::size_t CDBAccessConn::ExecuteBatch(std::size_t nCount, const db_layer::CConnect::BatchText& fnText) {
+    std::vector<std::string> vecSql;
+    if (nCount == 0) return 0;
+    const std::size_t nDone =
+        m_pConn != nullptr ? m_pConn->ExecuteBatchMade(vecSql, nCount, fnText, db_layer::CConnect::BatchReader()) : 0;
+    // Those not made were not sent: the count of the batch is what was made.
+    if (nDone == vecSql.size() && nDone < nCount) vecSql.push_back(fnText(nDone));
+    return BatchDone(nDone, vecSql, false);
 }
 
 std::size_t CDBAccessConn::ExecuteBatch(const std::vector<std::string>& vecSql) {
@@ -68,6 +83,7 @@ std::size_t CDBAccessConn::QueryBatch(const std::vector<std::string>& vecSql, co
 bool CDBAccessConn::Bracket(bool (db_layer::CConnect::*pfnCall)(), const char* szCommand, const char* szName) {
     if (m_pConn != nullptr && (m_pConn->*pfnCall)()) return true;
     StoreFailure();
+    if (!m_bLogFailures) return false;
     UPG_LOG(LOG_WARN, "[%s][%s] Failed, errorcode: %d, errorinfo: %s, sql: %s[%s(%d)]", szName,
             szName + sizeof("UnifiedUpgradeComponent::") - 1, m_nLastErrorCode, m_strLastErrorInfo.c_str(), szCommand);
     return false;
@@ -85,6 +101,8 @@ bool CDBAccessConn::Commit() {
 bool CDBAccessConn::Rollback() {
     return Bracket(&db_layer::CConnect::Rollback, "ROLLBACK", "UnifiedUpgradeComponent::CDBAccessConn::Rollback");
 }
+
+long long CDBAccessConn::AffectedRows() const { return m_pConn != nullptr ? m_pConn->AffectedRows() : 0; }
 
 bool CDBAccessConn::GetLastError(int& nErrorCode, std::string& strErrorInfo) {
     nErrorCode = m_nLastErrorCode;

@@ -32,12 +32,29 @@ public:
     // those after it took no effect. vecReaders[i] reads the rows of vecSql[i].
     std::size_t ExecuteBatch(const std::vector<std::string>& vecSql);
     std::size_t QueryBatch(const std::vector<std::string>& vecSql, const std::vector<RowReader>& vecReaders);
+    // nCount statements, text i made by fnText(i) as the batch goes out
+    // (db_layer::CConnect::ExecuteBatchMade); otherwise as ExecuteBatch.
+    std::size_t ExecuteBatch(std::size_t nCount, const db_layer::CConnect::BatchText& fnText);
     // The transaction calls fail like a statement: the failure is stored and
     // logged at level 4 with the command ("BEGIN", "COMMIT", "ROLLBACK"). A
     // COMMIT that the server refused (a deferred constraint) took nothing.
     bool BeginTransaction();
     bool Commit();
     bool Rollback();
+    // Rows that the last successful ExecuteHelper inserted, updated or deleted.
+    long long AffectedRows() const;
+    // Runs fn (calls on this wrapper) with its failure lines off: failures are
+    // stored as ever but not logged. Only for a statement whose failure the
+    // caller answers another way: the bulk copy of a key range, which is then
+    // redone one row at a time, and that path logs the failing row's statement.
+    template <class Fn>
+    bool Quietly(Fn fn) {
+        const bool bWasLogging = m_bLogFailures;
+        m_bLogFailures = false;
+        const bool bOk = fn();
+        m_bLogFailures = bWasLogging;
+        return bOk;
+    }
     // Copies the stored failure; a success never clears it. Always true.
     bool GetLastError(int& nErrorCode, std::string& strErrorInfo);
     // A step's failure after a call on this wrapper: copies the stored failure
@@ -58,11 +75,14 @@ private:
     void StoreFailure();
     void LogStatementFailure(bool bQuery, const std::string& strSql);
     std::size_t Batch(const std::vector<std::string>& vecSql, const db_layer::CConnect::BatchReader& fnReader);
+    // Stores and logs the failure of statement nDone of vecSql, if there is one.
+    std::size_t BatchDone(std::size_t nDone, const std::vector<std::string>& vecSql, bool bQuery);
     bool Bracket(bool (db_layer::CConnect::*pfnCall)(), const char* szCommand, const char* szName);
 
     db_layer::CConnect* m_pConn = nullptr;
     int m_nLastErrorCode = 0;
     std::string m_strLastErrorInfo;
+    bool m_bLogFailures = true;
 };
 
 using DBAccessConnPtr = std::shared_ptr<CDBAccessConn>;

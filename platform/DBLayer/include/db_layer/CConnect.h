@@ -43,6 +43,17 @@ public:
     // not read fails the next statement of the batch, as it would one by one,
     // although the server has run that one already.
     virtual std::size_t ExecuteBatch(const std::vector<std::string>& vecSql, const BatchReader& fnReader);
+    // The same batch of nCount texts, each made by fnText(i) just before it is
+    // queued, so that making the later texts overlaps the server's work on the
+    // earlier ones. vecSql receives the texts made (those up to the first
+    // failure at least), for the caller's report. A stand-in connection without
+    // a server gets them all made, through the ExecuteBatch above.
+    using BatchText = std::function<std::string(std::size_t nStatement)>;
+    std::size_t ExecuteBatchMade(std::vector<std::string>& vecSql, std::size_t nCount, const BatchText& fnText,
+                                 const BatchReader& fnReader);
+    // Rows that the last successful Execute inserted, updated or deleted (the
+    // count of the server's command tag); 0 after any other call or a failure.
+    virtual long long AffectedRows() const;
     virtual bool BeginTransaction();
     virtual bool Commit();
     virtual bool Rollback();

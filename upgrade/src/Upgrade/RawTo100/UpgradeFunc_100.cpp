@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "Qarn/Base/StringUtil.h"
+#include "Upgrade/BulkMode.h"
 #include "Upgrade/LogPosition.h"
 #include "Upgrade/ModuleConstants.h"
 #include "Upgrade/PassMarker.h"
@@ -73,12 +74,44 @@ const char* const kRecordSourceTable = "rt_data.visitor_record";
 const char* const kRecordRangeQuery = "SELECT * FROM rt_data.visitor_record WHERE id between %d and %lld;";
 // No row, rather than a NULL that reads as 0, when no key follows.
 const char* const kNextRecordIdQuery = "SELECT id FROM rt_data.visitor_record WHERE id > %lld ORDER BY id LIMIT 1;";
+// The copied columns, in the order of both statements that write them.
+#define VSU_RECORD_COLUMNS                                                                                         \
+    "object_guid, visitor_id, interviewee_id, visit_reason, visit_reason_detail, visitor_status, start_valid_time, " \
+    "end_valid_time, create_time, update_time, start_time_differ, end_time_differ,temper,temper_status, is_deleted"
 // Every value placeholder carries its own quotes (text) or none (numbers): NULL stays NULL.
-const char* const kRecordInsert =
-    "INSERT INTO visitor.visitor_record(object_guid, visitor_id, interviewee_id, visit_reason, visit_reason_detail, "
-    "visitor_status, start_valid_time, end_valid_time, create_time, update_time, start_time_differ, "
-    "end_time_differ,temper,temper_status, is_deleted)VALUES (%s, %s, %s, %s, %s, %s, %s, %s, %s, %s, %s, %s,%s,%s, "
-    "%s)";
+const char* const kRecordInsert = "INSERT INTO visitor.visitor_record(" VSU_RECORD_COLUMNS
+                                  ")VALUES (%s, %s, %s, %s, %s, %s, %s, %s, %s, %s, %s, %s,%s,%s, %s)";
+// Bulk mode: one key range in one statement, in key order as the rows are read one by one.
+const char* const kRecordRangeCopy = "INSERT INTO visitor.visitor_record(" VSU_RECORD_COLUMNS
+                                     ")SELECT " VSU_RECORD_COLUMNS
+                                     " FROM rt_data.visitor_record WHERE id BETWEEN %d AND %lld ORDER BY id;";
+#undef VSU_RECORD_COLUMNS
+// The set statement copies values as they are stored, the default mode as the
+// read connection's texts read back by the write connection. The two agree when
+// both connections are sessions of the same database with the same DateStyle
+// (the time texts) and each copied column has the same type in both tables.
+const char* const kSessionOrigin =
+    "SELECT current_database() || ' ' || extract(epoch FROM pg_postmaster_start_time()) || ' ' || "
+    "current_setting('DateStyle') AS origin;";
+// How many copied columns have one type in both tables, and the sequence that
+// gives the target's keys ("" when none does).
+const char* const kSetBasedProbe =
+    "SELECT (SELECT count(*)::int FROM pg_attribute s JOIN pg_attribute t ON t.attname = s.attname AND t.atttypid = "
+    "s.atttypid AND t.attrelid = to_regclass('visitor.visitor_record') AND NOT t.attisdropped WHERE s.attrelid = "
+    "to_regclass('rt_data.visitor_record') AND NOT s.attisdropped AND s.attname IN ('object_guid', 'visitor_id', "
+    "'interviewee_id', 'visit_reason', 'visit_reason_detail', 'visitor_status', 'start_valid_time', "
+    "'end_valid_time', 'create_time', 'update_time', 'start_time_differ', 'end_time_differ', 'temper', "
+    "'temper_status', 'is_deleted')) AS same, coalesce(pg_get_serial_sequence('visitor.visitor_record', 'id'), "
+    "(SELECT p.refobjid::regclass::text FROM pg_attribute a JOIN pg_attrdef d ON d.adrelid = a.attrelid AND "
+    "d.adnum = a.attnum JOIN pg_depend p ON p.classid = 'pg_attrdef'::regclass AND p.objid = d.oid AND "
+    "p.refclassid = 'pg_class'::regclass JOIN pg_class q ON q.oid = p.refobjid AND q.relkind = 'S' WHERE "
+    "a.attrelid = 'visitor.visitor_record'::regclass AND a.attname = 'id' LIMIT 1), '') AS sequence;";
+// The key sequence's position before a range's set statement ("": nothing drawn
+// yet), and the statement that puts it back there after the statement failed.
+const char* const kSequenceDrawn = "SELECT coalesce(pg_sequence_last_value(%s::regclass)::text, '') AS drawn;";
+const char* const kSequenceRestore =
+    "SELECT setval(seqrelid, coalesce(%s::bigint, seqstart), %s) FROM pg_sequence WHERE seqrelid = %s::regclass;";
+const int kCopiedColumns = 15;
 
 // Moves llStartId on from an empty range: to the range of the walk's grid
 // (start + k * width) that holds the next key, or past llMaxId when no key up
@@ -357,6 +390,8 @@ bool CRawTo100::RecordsData2Destination_VisitorRecord(int& nErrorCode, std::stri
                                                       DBAccessConnPtr pRead, DBAccessConnPtr pWrite, int nSchedule,
                                                       int nStartId) {
     const std::string strName = QualifiedName("RecordsData2Destination_VisitorRecord");
+    // Asked once, as the copy starts: a pass never changes its mode halfway.
+    const bool bBulkAsked = CBulkMode::Enabled(strName.c_str());
 
     int nMaxId = 0, nMinId = 0;
     int nRangeCode = 0;
@@ -378,40 +413,53 @@ bool CRawTo100::RecordsData2Destination_VisitorRecord(int& nErrorCode, std::stri
     // 64-bit: a range near the largest int ends past it instead of wrapping.
     const long long llMaxId = nMaxId;
     long long llStartId = nStartId == 0 ? nMinId : nStartId;
+    std::string strSequence;
+    const bool bBulk = bBulkAsked && SetBasedCopyAgrees(pRead, pWrite, strSequence);
+    auto fnBegin = [&] {
+        return pWrite->BeginTransaction() || pWrite->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
+                   UPG_LOG(LOG_ERROR, "[%s][CRawTo100::RecordsData2Destination_MEM] Begin transaction failed[%s(%d)]",
+                           strName.c_str());
+               });
+    };
     std::vector<stru_visitor_record> vecBatch;
     while (llStartId <= llMaxId) {
-        // The previous range's list was handed on; one allocation per range.
-        vecBatch.clear();
-        vecBatch.reserve(kRangeWidth);
-        if (!QueryHistoryVisitorRecord(nErrorCode, strErrorInfo, vecBatch, pRead, static_cast<int>(llStartId))) {
-            UPG_LOG(LOG_ERROR, "[%s][CRawTo100::RecordsData2Destination_MEM] Query history data failed[%s(%d)]",
-                    strName.c_str());
-            return false;
+        // Bulk mode: the set statement in the range's transaction. A range it
+        // did not copy goes the default mode's way: a refused row is then
+        // reported as ever, and an empty range is logged and skipped as ever.
+        bool bCopied = false;
+        if (bBulk) {
+            if (!fnBegin()) return false;
+            bCopied = CopyRangeSetBased(pWrite, strSequence, llStartId);
         }
-        if (vecBatch.empty()) {
-            if (!SkipEmptyRanges(pRead, llMaxId, llStartId)) {
-                return pRead->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
-                    UPG_LOG(LOG_ERROR, "[%s][CRawTo100::RecordsData2Destination_MEM] Query next data id failed[%s(%d)]",
-                            strName.c_str());
-                });
-            }
-            UPG_LOG(LOG_INFO, "[%s]list data number: %d.[%s(%d)]", strName.c_str(), 0);
-            UPG_LOG(LOG_INFO, "[%s]Get max relation id empty, plan number: %d, max: %d.[%s(%d)]", strName.c_str(),
-                    static_cast<int>(std::min<long long>(llStartId, INT_MAX)), nMaxId);
-            continue;
-        }
-
-        if (!pWrite->BeginTransaction()) {
-            return pWrite->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
-                UPG_LOG(LOG_ERROR, "[%s][CRawTo100::RecordsData2Destination_MEM] Begin transaction failed[%s(%d)]",
+        if (!bCopied) {
+            // The previous range's list was handed on; one allocation per range.
+            vecBatch.clear();
+            vecBatch.reserve(kRangeWidth);
+            if (!QueryHistoryVisitorRecord(nErrorCode, strErrorInfo, vecBatch, pRead, static_cast<int>(llStartId))) {
+                UPG_LOG(LOG_ERROR, "[%s][CRawTo100::RecordsData2Destination_MEM] Query history data failed[%s(%d)]",
                         strName.c_str());
-            });
-        }
-        if (!WriteDateToVisitorRecord(nErrorCode, strErrorInfo, std::move(vecBatch), pWrite)) {
-            pWrite->Rollback();
-            UPG_LOG(LOG_ERROR, "[%s][CRawTo100::RecordsData2Destination_MEM] Insert new data failed[%s(%d)]",
-                    strName.c_str());
-            return false;
+                return false;
+            }
+            if (vecBatch.empty()) {
+                if (!SkipEmptyRanges(pRead, llMaxId, llStartId)) {
+                    return pRead->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
+                        UPG_LOG(LOG_ERROR,
+                                "[%s][CRawTo100::RecordsData2Destination_MEM] Query next data id failed[%s(%d)]",
+                                strName.c_str());
+                    });
+                }
+                UPG_LOG(LOG_INFO, "[%s]list data number: %d.[%s(%d)]", strName.c_str(), 0);
+                UPG_LOG(LOG_INFO, "[%s]Get max relation id empty, plan number: %d, max: %d.[%s(%d)]",
+                        strName.c_str(), static_cast<int>(std::min<long long>(llStartId, INT_MAX)), nMaxId);
+                continue;
+            }
+            if (!fnBegin()) return false;
+            if (!WriteDateToVisitorRecord(nErrorCode, strErrorInfo, std::move(vecBatch), pWrite)) {
+                pWrite->Rollback();
+                UPG_LOG(LOG_ERROR, "[%s][CRawTo100::RecordsData2Destination_MEM] Insert new data failed[%s(%d)]",
+                        strName.c_str());
+                return false;
+            }
         }
         llStartId += kRangeWidth;
         // Stored in the range's own transaction: a stop between the commit and
@@ -436,6 +484,59 @@ bool CRawTo100::RecordsData2Destination_VisitorRecord(int& nErrorCode, std::stri
         }
     }
     return true;
+}
+
+bool CRawTo100::SetBasedCopyAgrees(const DBAccessConnPtr& pRead, const DBAccessConnPtr& pWrite,
+                                   std::string& strSequence) {
+    std::string strReadOrigin, strWriteOrigin;
+    int nSameColumns = 0;
+    auto fnProbe = [&](db_layer::CConnect& conn) {
+        if (conn.IsEOF()) return;
+        nSameColumns = conn.GetInt("same");
+        strSequence = conn.GetString("sequence");
+    };
+    // Quietly: a probe that fails only means the default mode's way.
+    const bool bProbed = pWrite->Quietly([&] {
+        return pRead->Quietly([&] {
+            return pRead->ExecuteQuery(kSessionOrigin, RowReaders::LastString("origin", strReadOrigin)) &&
+                   pWrite->ExecuteQuery(kSessionOrigin, RowReaders::LastString("origin", strWriteOrigin)) &&
+                   pWrite->ExecuteQuery(kSetBasedProbe, fnProbe);
+        });
+    });
+    if (bProbed && !strReadOrigin.empty() && strReadOrigin == strWriteOrigin && nSameColumns == kCopiedColumns)
+        return true;
+    UPG_LOG(LOG_INFO,
+            "[%s]bulk mode: the visit records are copied one statement per row, since the two connections are not "
+            "sessions of one database with one DateStyle, or the two tables' columns differ in type.[%s(%d)]",
+            QualifiedName("RecordsData2Destination_VisitorRecord").c_str());
+    return false;
+}
+
+bool CRawTo100::CopyRangeSetBased(const DBAccessConnPtr& pWrite, const std::string& strSequence,
+                                  long long llStartId) {
+    const std::string strSequenceName = CSqlText::Literal(strSequence);
+    std::string strDrawn;
+    const std::string strSql = str_fmt(kRecordRangeCopy, static_cast<int>(llStartId), llStartId + (kRangeWidth - 1));
+    const bool bCopied = pWrite->Quietly([&] {
+        return (strSequence.empty() ||
+                pWrite->ExecuteQuery(str_fmt(kSequenceDrawn, strSequenceName.c_str()),
+                                     RowReaders::LastString("drawn", strDrawn))) &&
+               pWrite->ExecuteHelper(strSql) && pWrite->AffectedRows() > 0;
+    });
+    if (bCopied) return true;
+    // Refused, or no row inserted (an empty range, or a trigger that kept the
+    // rows out): the transaction takes nothing, and the range query decides.
+    // The keys the statement drew are given back, so that the rows done again
+    // get the keys (and a refused row the error text) of the default mode. A
+    // failed ROLLBACK leaves the connection broken, and the next BEGIN says so.
+    const std::string strRestore =
+        str_fmt(kSequenceRestore, CSqlText::NullableLiteral(strDrawn, strDrawn.empty()).c_str(),
+                strDrawn.empty() ? "false" : "true", strSequenceName.c_str());
+    pWrite->Quietly([&] {
+        return pWrite->Rollback() &&
+               (strSequence.empty() || pWrite->ExecuteQuery(strRestore, RowReaders::Ignore()));
+    });
+    return false;
 }
 
 bool CRawTo100::QueryHistoryVisitorRecord(int& nErrorCode, std::string& strErrorInfo,
@@ -470,12 +571,15 @@ std::string CRawTo100::VisitorRecordInsert(const stru_visitor_record& row) {
 bool CRawTo100::WriteDateToVisitorRecord(int& nErrorCode, std::string& strErrorInfo,
                                          std::vector<stru_visitor_record> vecBatch, DBAccessConnPtr pWrite) {
     // One INSERT per record, as ever, but sent as one batch: no round trip per
-    // row. The records are let go once their texts exist: one range in memory.
-    std::vector<std::string> vecInserts;
-    vecInserts.reserve(vecBatch.size());
-    for (const stru_visitor_record& row : vecBatch) vecInserts.push_back(VisitorRecordInsert(row));
-    std::vector<stru_visitor_record>().swap(vecBatch);
-    if (pWrite->ExecuteBatch(vecInserts) == vecInserts.size()) return true;
+    // row. Each text is made as the batch goes out, so that the server works
+    // on the earlier ones meanwhile, and its record is let go once made.
+    const std::size_t nCount = vecBatch.size();
+    auto fnText = [&vecBatch](std::size_t nRow) {
+        std::string strSql = VisitorRecordInsert(vecBatch[nRow]);
+        vecBatch[nRow] = stru_visitor_record();
+        return strSql;
+    };
+    if (pWrite->ExecuteBatch(nCount, fnText) == nCount) return true;
     return pWrite->CopyErrorAndFail(nErrorCode, strErrorInfo, [&] {
         UPG_LOG(LOG_ERROR, "[%s]Query failed, errorcode:%d, errorinfo:%s[%s(%d)]",
                 QualifiedName("WriteDateToVisitorRecord").c_str(), nErrorCode, strErrorInfo.c_str());

@@ -49,9 +49,19 @@ private:
     // Records pass, sub-step 1: copies the ranges from nStartId (0: the lowest
     // id) up to the highest id read at its start. Each range's rows and its
     // resume position are committed together; a run of empty ranges costs one
-    // query for the next key.
+    // query for the next key. In bulk mode each range is first copied by one
+    // set statement in its transaction; a range that it does not copy is then
+    // read and inserted one row at a time as in the default mode.
     bool RecordsData2Destination_VisitorRecord(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pRead,
                                                DBAccessConnPtr pWrite, int nSchedule, int nStartId);
+    // Bulk mode: whether the set statement writes exactly the values of the
+    // default mode's text round trip (one database, one DateStyle, the same column
+    // types); when not, the pass copies one row at a time and says so once.
+    // strSequence: the sequence of the target's keys, "" when none.
+    bool SetBasedCopyAgrees(const DBAccessConnPtr& pRead, const DBAccessConnPtr& pWrite, std::string& strSequence);
+    // Bulk mode, in an open transaction: true when the set statement copied the
+    // range's rows; false after a ROLLBACK (keys drawn given back), nothing logged.
+    bool CopyRangeSetBased(const DBAccessConnPtr& pWrite, const std::string& strSequence, long long llStartId);
     bool QueryHistoryVisitorRecord(int& nErrorCode, std::string& strErrorInfo,
                                    std::vector<stru_visitor_record>& vecBatch, DBAccessConnPtr pRead, int nStartId);
     bool WriteDateToVisitorRecord(int& nErrorCode, std::string& strErrorInfo,
