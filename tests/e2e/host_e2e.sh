@@ -68,11 +68,6 @@ refusals_before_anything_is_sent_exit_2_and_touch_no_database)
     host --version
     expect_rc 0 --version
     [[ $(cat "$WORK/out") == "1.16.0" ]] || fail "--version printed '$(cat "$WORK/out")'"
-    host run --help
-    expect_rc 0 "run --help"
-    for word in --db3 PGPASSWORD PGPASSFILE '~/.pgpass' --lock-timeout; do
-        grep -qF -- "$word" "$WORK/out" || fail "run --help does not name $word"
-    done
     # A password on the command line draws one warning that does not repeat it; the command goes on.
     for conninfo in "dbname=$db password=hunter2" "postgresql://:hunter2@/$db"; do
         host status --db1 "$conninfo"

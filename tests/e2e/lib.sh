@@ -48,18 +48,20 @@ build_at() {
     "$ROOT/fixtures/build-at" "$2" --db "${!1}" --bin "$BIN" "${@:3}" >"$WORK/build.out" 2>&1 ||
         { cat "$WORK/build.out"; fail "build-at ${*:2}"; }
 }
-# refuse DB TABLE CONDITION [immediate]: a deferred trigger on TABLE refuses, at COMMIT, the row (NEW) that
-# meets CONDITION, as a deferred constraint of a site would (immediate: at its INSERT); refuse DB TABLE alone
-# drops it again.
+# refuse DB TABLE CONDITION [check]: a deferred trigger on TABLE refuses at COMMIT the row (NEW) meeting CONDITION,
+# as a site's deferred constraint would (check: a CHECK, at its INSERT); refuse DB TABLE drops either again.
 refuse() {
     if [[ $# -eq 2 ]]; then
-        "${PSQL[@]}" -d "$1" -c "DROP TRIGGER test_refuse ON $2; DROP FUNCTION public.test_refuse()" || fail "drop trigger"
-        return
+        "${PSQL[@]}" -d "$1" -c "DROP TRIGGER IF EXISTS test_refuse ON $2; DROP FUNCTION IF EXISTS public.test_refuse();
+            ALTER TABLE $2 DROP CONSTRAINT IF EXISTS test_refuse" || fail "drop the refusal"
+    elif [[ ${4:-} == check ]]; then
+        "${PSQL[@]}" -d "$1" -c "ALTER TABLE $2 ADD CONSTRAINT test_refuse CHECK (NOT ($3)) NOT VALID" || fail "check"
+    else
+        "${PSQL[@]}" -d "$1" -c "CREATE FUNCTION public.test_refuse() RETURNS trigger LANGUAGE plpgsql AS
+            \$\$ BEGIN IF $3 THEN RAISE EXCEPTION 'refused by the test'; END IF; RETURN NULL; END \$\$;
+            CREATE CONSTRAINT TRIGGER test_refuse AFTER INSERT ON $2 DEFERRABLE INITIALLY DEFERRED
+            FOR EACH ROW EXECUTE FUNCTION public.test_refuse();" || fail "trigger"
     fi
-    "${PSQL[@]}" -d "$1" -c "CREATE FUNCTION public.test_refuse() RETURNS trigger LANGUAGE plpgsql AS
-        \$\$ BEGIN IF $3 THEN RAISE EXCEPTION 'refused by the test'; END IF; RETURN NULL; END \$\$;
-        CREATE CONSTRAINT TRIGGER test_refuse AFTER INSERT ON $2 DEFERRABLE INITIALLY ${4:-DEFERRED}
-        FOR EACH ROW EXECUTE FUNCTION public.test_refuse();" || fail "trigger"
 }
 # linked_to GUID: the CONDITION for refuse that picks the approval process of appointment GUID.
 linked_to() {
