@@ -1,25 +1,27 @@
 // Bulk mode of one batch of the approval conversion: its set-based statements,
 // sent on the connection that holds the batch's transaction (borrowed for one
-// batch; null in the default mode). They go past the wrapper, so a failure is
+// batch; null in the default mode) through a quiet wrapper, so a failure is
 // logged nowhere: it is taken back (ROLLBACK, then BEGIN, so the walk's
 // transaction is open again) and the caller redoes the batch the default way,
 // whose statements report the failing row as the default mode reports it.
 #pragma once
 #include <functional>
+#include <memory>
 #include <string>
 
-#include "db_layer/CConnect.h"
+#include "Upgrade/DBAccessConn.h"
 
 namespace UnifiedUpgradeComponent {
 
 class CBulkBatch {
 public:
-    explicit CBulkBatch(db_layer::CConnect* pConn) : m_pConn(pConn) {}
+    explicit CBulkBatch(db_layer::CConnect* pConn)
+        : m_pConn(pConn != nullptr ? std::make_shared<CDBAccessConn>(pConn) : nullptr) {}
 
     // Bulk mode, and none of the batch's set-based statements failed.
     bool Active() const { return m_pConn != nullptr; }
     // The batch goes the default way from here on, nothing sent (e.g. its keys repeat).
-    void Decline() { m_pConn = nullptr; }
+    void Decline() { m_pConn.reset(); }
     // One statement each; fnReader reads the rows of a query and answers
     // whether they are what was asked. False, taken back and inactive otherwise.
     bool Query(const std::string& strSql, const std::function<bool(db_layer::CConnect&)>& fnReader);
@@ -28,7 +30,7 @@ public:
 private:
     bool Failed();
 
-    db_layer::CConnect* m_pConn;
+    DBAccessConnPtr m_pConn;
 };
 
 }  // namespace UnifiedUpgradeComponent
