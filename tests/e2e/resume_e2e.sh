@@ -338,6 +338,8 @@ modes)
     for mode in default bulk; do
         fresh "$n" "_$mode"
         [[ $mode == bulk ]] && BULK=(--bulk)
+        # Node keys apart from process keys, so that a key taken from the wrong draw shows.
+        q "$M" "SELECT setval('officeworkflow.approve_process_node_id_seq', 5000)" >/dev/null
         # A process by its own values (bulk mode inserts a batch's processes before it links its records):
         # appointment 150's, or the first of a review of status 3 (a review batch redone with the ids drawn).
         [[ $table == visitor.* ]] && cond="object_guid = md5('1234')"
