@@ -92,10 +92,16 @@ bool CSequenceSerialSource::Prepare() {
 
 // nextval once per key, all in one statement: every key is the sequence's own,
 // so no other drawer (another source, the platform's inserts) can get it, and
-// the keys need not be consecutive.
+// the keys need not be consecutive. The block stops at the sequence's maximum:
+// a statement that ran past it would fail after drawing, and lose, every key
+// below it.
 bool CSequenceSerialSource::Reserve(int nCount) {
-    const std::string strDraw = "SELECT nextval(" + Quoted(m_strSequence) + ")::text AS id FROM generate_series(1, " +
-                                std::to_string(nCount) + ")";
+    const std::string strSequence = Quoted(m_strSequence);
+    const std::string strDraw = "SELECT nextval(" + strSequence + ")::text AS id FROM generate_series(1, LEAST(" +
+                                std::to_string(nCount) +
+                                ", (SELECT (seqmax - coalesce(pg_sequence_last_value(seqrelid), seqmin - seqincrement)) "
+                                "/ seqincrement FROM pg_sequence WHERE seqrelid = " +
+                                strSequence + "::regclass)))";
     if (!m_conn.Query(strDraw)) return Fail("cannot draw from the sequence " + m_strSequence);
     for (; !m_conn.IsEOF(); m_conn.MoveNext()) {
         const std::string strId = m_conn.GetString("id");
@@ -104,16 +110,14 @@ bool CSequenceSerialSource::Reserve(int nCount) {
         // A key that is no number is kept as 0, which Next refuses when its turn comes.
         m_reserved.push_back(!strId.empty() && *pEnd == '\0' ? llId : 0);
     }
-    return true;
+    return !m_reserved.empty() || Fail("the sequence " + m_strSequence + " has no value left");
 }
 
 long long CSequenceSerialSource::Next(const std::string&) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_reserved.empty()) {
         if (!m_bReady && !Prepare()) return -1;
-        // A sequence with fewer than a block's values left refuses the whole
-        // block: the keys below its end are then drawn one at a time.
-        if (!Reserve(m_nBlockSize) && (m_nBlockSize == 1 || !Reserve(1))) return -1;
+        if (!Reserve(m_nBlockSize)) return -1;
     }
     const long long llId = m_reserved.front();
     if (llId <= 0 || llId > INT_MAX) {

@@ -22,4 +22,13 @@ std::string CSqlText::NowText() {
     return Escape(Qarn::Base::TimeUtil::TimeT2StrUTCTimeStamp(static_cast<std::int64_t>(std::time(nullptr))));
 }
 
+void CSqlText::AppendArrayElement(std::string& strArray, const std::string& strValue) {
+    strArray += '"';
+    for (char c : strValue) {
+        if (c == '"' || c == '\\') strArray += '\\';
+        strArray += c;
+    }
+    strArray += '"';
+}
+
 }  // namespace UnifiedUpgradeComponent

@@ -17,6 +17,10 @@ public:
     // The current time, as the UTC time stamp text that steps write into the
     // time columns of their rows, escaped for the inside of a '...' literal.
     static std::string NowText();
+    // Appends a text element of an array literal "{...}": in double quotes, '"'
+    // and '\' escaped by '\', so that a text "NULL" stays a text. The whole
+    // array then goes into the statement through Literal.
+    static void AppendArrayElement(std::string& strArray, const std::string& strValue);
     // Decimal numbers joined by "," without blanks ("1,2,3").
     template <class Container>
     static std::string JoinNumbers(const Container& values) {

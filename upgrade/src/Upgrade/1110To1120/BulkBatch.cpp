@@ -3,18 +3,15 @@
 namespace UnifiedUpgradeComponent {
 
 bool CBulkBatch::Failed() {
-    // Where these fail too (the connection is gone), the default way that follows
-    // fails on its first statement and reports that, as the default mode would.
-    m_pConn->Quietly([this] {
-        const bool bRolledBack = m_pConn->Rollback();
-        return m_pConn->BeginTransaction() && bRolledBack;
-    });
-    m_pConn.reset();
+    // Not quiet: only the refused statement is answered by the redo.
+    const bool bRolledBack = m_pConn->Rollback();
+    m_bTakeBackFailed = !(bRolledBack && m_pConn->BeginTransaction());
+    m_bActive = false;
     return false;
 }
 
 bool CBulkBatch::Query(const std::string& strSql, const std::function<bool(db_layer::CConnect&)>& fnReader) {
-    if (m_pConn == nullptr) return false;
+    if (!m_bActive) return false;
     bool bAsked = false;
     const auto fnRead = [&](db_layer::CConnect& conn) { bAsked = fnReader(conn); };
     if (m_pConn->Quietly([&] { return m_pConn->ExecuteQuery(strSql, fnRead); }) && bAsked) return true;
@@ -22,8 +19,12 @@ bool CBulkBatch::Query(const std::string& strSql, const std::function<bool(db_la
 }
 
 bool CBulkBatch::Execute(const std::string& strSql) {
-    if (m_pConn == nullptr) return false;
+    if (!m_bActive) return false;
     return m_pConn->Quietly([&] { return m_pConn->ExecuteHelper(strSql); }) || Failed();
+}
+
+bool CBulkBatch::TakenBack(int& nErrorCode, std::string& strErrorInfo) {
+    return !m_bTakeBackFailed || m_pConn->CopyErrorAndFail(nErrorCode, strErrorInfo);
 }
 
 }  // namespace UnifiedUpgradeComponent

@@ -3,7 +3,8 @@
 // batch; null in the default mode) through a quiet wrapper, so a failure is
 // logged nowhere: it is taken back (ROLLBACK, then BEGIN, so the walk's
 // transaction is open again) and the caller redoes the batch the default way,
-// whose statements report the failing row as the default mode reports it.
+// whose statements report the failing row as the default mode reports it. A
+// take-back that fails is logged and fails the batch: no redo outside it.
 #pragma once
 #include <functional>
 #include <memory>
@@ -16,12 +17,15 @@ namespace UnifiedUpgradeComponent {
 class CBulkBatch {
 public:
     explicit CBulkBatch(db_layer::CConnect* pConn)
-        : m_pConn(pConn != nullptr ? std::make_shared<CDBAccessConn>(pConn) : nullptr) {}
+        : m_pConn(std::make_shared<CDBAccessConn>(pConn)), m_bActive(pConn != nullptr) {}
 
     // Bulk mode, and none of the batch's set-based statements failed.
-    bool Active() const { return m_pConn != nullptr; }
+    bool Active() const { return m_bActive; }
     // The batch goes the default way from here on, nothing sent (e.g. its keys repeat).
-    void Decline() { m_pConn.reset(); }
+    void Decline() { m_bActive = false; }
+    // False, with the error in the out-fields, when a refused statement could
+    // not be taken back: the batch's transaction is gone, and the batch fails.
+    bool TakenBack(int& nErrorCode, std::string& strErrorInfo);
     // One statement each; fnReader reads the rows of a query and answers
     // whether they are what was asked. False, taken back and inactive otherwise.
     bool Query(const std::string& strSql, const std::function<bool(db_layer::CConnect&)>& fnReader);
@@ -31,6 +35,8 @@ private:
     bool Failed();
 
     DBAccessConnPtr m_pConn;
+    bool m_bActive;
+    bool m_bTakeBackFailed = false;
 };
 
 }  // namespace UnifiedUpgradeComponent

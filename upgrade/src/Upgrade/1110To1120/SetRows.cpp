@@ -12,23 +12,13 @@ namespace {
 
 bool IsNumber(const char* szType) { return std::strcmp(szType, "integer") == 0 || std::strcmp(szType, "bigint") == 0; }
 
-// An element of an array literal: numbers bare, every other value in double
-// quotes with '"' and '\' escaped by '\' (so a text "NULL" stays a text).
+// An element of an array literal: NULL and numbers bare, texts quoted.
 void AppendElement(std::string& strOut, const CSetRows::SValue& value, bool bNumber) {
-    if (value.bNull) {
-        strOut += "NULL";
+    if (value.bNull || bNumber) {
+        strOut += value.bNull ? std::string("NULL") : value.strValue;
         return;
     }
-    if (bNumber) {
-        strOut += value.strValue;
-        return;
-    }
-    strOut += '"';
-    for (char c : value.strValue) {
-        if (c == '"' || c == '\\') strOut += '\\';
-        strOut += c;
-    }
-    strOut += '"';
+    CSqlText::AppendArrayElement(strOut, value.strValue);
 }
 
 }  // namespace

@@ -924,6 +924,7 @@ bool C1110ToC1120::WriteBatch(int& nErrorCode, std::string& strErrorInfo, CBulkB
     if (bulk.Active()) {
         const std::string strSet = fnBuild(true);
         if (strSet.empty() || bulk.Execute(strSet)) return true;
+        if (!bulk.TakenBack(nErrorCode, strErrorInfo)) return false;
     }
     return SendBatchText(nErrorCode, strErrorInfo, fnBuild(false), pConn, szOperation);
 }
@@ -935,6 +936,7 @@ bool C1110ToC1120::InsertAppointRecord(int& nErrorCode, std::string& strErrorInf
     if (!SetFormFits(vecRecords)) bulk.Decline();
     std::vector<SWorkflowIds> vecIds(vecRecords.size());
     if (!DrawAllWorkflowIds(bulk, vecIds)) {
+        if (!bulk.TakenBack(nErrorCode, strErrorInfo)) return false;
         // Every id of the batch is drawn in one round trip before the text is built.
         SBatchQueries draws;
         for (SWorkflowIds& ids : vecIds) AddWorkflowDraws(draws, ids);
@@ -968,6 +970,7 @@ bool C1110ToC1120::InsertAppointReviewRecord(int& nErrorCode, std::string& strEr
     if (!SetFormFits(vecRecords) || !IsAppointmentId(vecAppointIds.back())) bulk.Decline();
     std::vector<SWorkflowIds> vecIds(vecRecords.size());
     if (!DrawAllWorkflowIds(bulk, vecIds)) {
+        if (!bulk.TakenBack(nErrorCode, strErrorInfo)) return false;
         SBatchQueries draws;
         for (std::size_t i = 0; i < vecAppointIds.size(); ++i) {
             if (IsAppointmentId(vecAppointIds[i]))

@@ -516,12 +516,13 @@ bool CRawTo100::CopyRangeSetBased(const DBAccessConnPtr& pWrite, const std::stri
                                   long long llStartId) {
     const std::string strSequenceName = CSqlText::Literal(strSequence);
     std::string strDrawn;
+    // Set back only to a position that was read: an unread one would read as "nothing drawn yet".
+    bool bPositionRead = false;
     const std::string strSql = str_fmt(kRecordRangeCopy, static_cast<int>(llStartId), llStartId + (kRangeWidth - 1));
     const bool bCopied = pWrite->Quietly([&] {
-        return (strSequence.empty() ||
-                pWrite->ExecuteQuery(str_fmt(kSequenceDrawn, strSequenceName.c_str()),
-                                     RowReaders::LastString("drawn", strDrawn))) &&
-               pWrite->ExecuteHelper(strSql) && pWrite->AffectedRows() > 0;
+        bPositionRead = !strSequence.empty() && pWrite->ExecuteQuery(str_fmt(kSequenceDrawn, strSequenceName.c_str()),
+                                                                      RowReaders::LastString("drawn", strDrawn));
+        return (strSequence.empty() || bPositionRead) && pWrite->ExecuteHelper(strSql) && pWrite->AffectedRows() > 0;
     });
     if (bCopied) return true;
     // Refused, or no row inserted (an empty range, or a trigger that kept the
@@ -533,8 +534,7 @@ bool CRawTo100::CopyRangeSetBased(const DBAccessConnPtr& pWrite, const std::stri
         str_fmt(kSequenceRestore, CSqlText::NullableLiteral(strDrawn, strDrawn.empty()).c_str(),
                 strDrawn.empty() ? "false" : "true", strSequenceName.c_str());
     pWrite->Quietly([&] {
-        return pWrite->Rollback() &&
-               (strSequence.empty() || pWrite->ExecuteQuery(strRestore, RowReaders::Ignore()));
+        return pWrite->Rollback() && (!bPositionRead || pWrite->ExecuteQuery(strRestore, RowReaders::Ignore()));
     });
     return false;
 }
