@@ -7,17 +7,21 @@
 #   bench/approval/run_bench.sh [BUILD_DIR] [N ...]      (default: build, 10000 100000)
 #
 # For each N: the reference database at 1.11.0 (fixtures/build-at) topped up to
-# N appointments and N/2 live review records, copied five times. The host runs
-# the records pass on the first copy (timed by the host's own pass line, peak
-# memory and CPU by /usr/bin/time); a second host run on the second copy records
-# the statements it sends (LD_PRELOAD capture); the floor replays those
-# statements on the third copy; the set-based conversion runs on the fourth; the
-# host with --bulk on the fifth, which must end with the very rows of the first
-# (ids included). Runs its own throwaway server; needs the targets
-# visitor-upgrade, approval_statement_capture and approval_replay_floor.
+# N appointments and N/2 live review records, then one fresh copy of it per run.
+# The host runs the records pass (timed by the host's own pass line, peak memory
+# and CPU by /usr/bin/time), once in its default mode and once with --bulk,
+# which must end with the very rows of the first (ids included); two more host
+# runs, one per mode, record the statements they send (LD_PRELOAD capture); the
+# floor replays the default mode's statements one by one; the ceiling of each
+# mode replays its statements in its own round trips with a client that does
+# no work (approval_replay_floor --as-sent), which the host can approach but not
+# beat; the set-based conversion is the limit. Runs its own throwaway server;
+# needs the targets visitor-upgrade, approval_statement_capture and
+# approval_replay_floor.
 #
 # Printed per N: the seconds of each; how many times faster than the floor each
-# is (host/floor, bulk/floor, set/floor); set/bulk, how far bulk mode is from the
+# is (host/floor, bulk/floor, set/floor); the ceilings of both modes against the
+# floor (ceil/floor, bceil/floor); set/bulk, how far bulk mode is from the
 # limit; the host's peak memory in both modes; client CPU per record.
 #
 #   OUTLIER=without|with bench/approval/run_bench.sh ...
@@ -72,8 +76,8 @@ records_pass() { # DB LOG [--bulk] [env...]
 }
 
 [[ -z ${OUTLIER:-} ]] || echo "one appointment at 2147483647: $OUTLIER; review records marked deleted"
-printf '%-8s %-8s %-7s %-7s %-7s %-6s %-10s %-10s %-9s %-8s %-9s %-9s %-9s %-9s\n' N records host_s bulk_s floor_s \
-    set_s host/floor bulk/floor set/floor set/bulk peak_KiB bulk_KiB cpu_us/r floor_us/r
+printf '%-8s %-8s %-7s %-7s %-7s %-6s %-10s %-10s %-9s %-10s %-11s %-8s %-9s %-9s %-9s %-9s\n' N records host_s bulk_s \
+    floor_s set_s host/floor bulk/floor set/floor ceil/floor bceil/floor set/bulk peak_KiB bulk_KiB cpu_us/r floor_us/r
 # The limit: appointments and reviews converted by a few statements inside the server.
 set_based() { # DB
     "${PSQL[@]}" -d "$1" <<'SQL'
@@ -127,20 +131,32 @@ outlier() {
         interviewee_id, create_time) VALUES (2147483647, 2001, '2024-06-01 00:00:00')"
 }
 
+# Each measured run gets its own copy, made just before it after a checkpoint,
+# and dropped once checked: no run pays for the writes or the vacuum of another.
+fresh() { # DB: prints DB
+    dropdb --if-exists "$1" 2>/dev/null
+    createdb -T bench_base "$1"
+    "${PSQL[@]}" -c CHECKPOINT
+    echo "$1"
+}
+processes() { psql -X -At -d "$1" -c "SELECT count(*) FROM officeworkflow.approve_process"; }
+same_as_host() { # DB: the same number of processes as the host wrote, then dropped
+    local got
+    got=$(processes "$1")
+    [[ $same == "$got" ]] || { echo "run_bench: the host wrote $same processes, $1 holds $got" >&2; exit 1; }
+    dropdb "$1"
+}
+
 for n in "${SIZES[@]}"; do
     "$ROOT/fixtures/build-at" 1.11.0 --db bench_base --scale 1000 --bin "$BIN" >/dev/null
     top_up "$n"
     outlier
     records=$(psql -X -At -d bench_base -c "SELECT (SELECT count(*) FROM visitor.visitor_appoint_record) +
         (SELECT count(*) FROM visitor.visitor_appoint_reveiw_record WHERE is_deleted = 0 AND appoint_review_status IN (0, 2, 3))")
-    for copy in bench_host bench_capture bench_floor bench_set bench_bulk; do
-        dropdb --if-exists "$copy" 2>/dev/null
-        createdb -T bench_base "$copy"
-    done
-
-    timed_pass bench_host "$WORK/host.log"
+    timed_pass "$(fresh bench_host)" "$WORK/host.log"
     host_s=$pass_s host_peak=$peak host_cpu=$cpu
-    timed_pass bench_bulk "$WORK/bulk.log" --bulk
+    same=$(processes bench_host)
+    timed_pass "$(fresh bench_bulk)" "$WORK/bulk.log" --bulk
     bulk_s=$pass_s bulk_peak=$peak
     # Bulk mode writes the very rows of the default mode, generated ids included.
     for t in visitor.visitor_appoint_record visitor.visitor_appoint_reveiw_record officeworkflow.approve_process \
@@ -149,22 +165,30 @@ for n in "${SIZES[@]}"; do
         [[ $(psql -X -At -d bench_host -c "$q") == "$(psql -X -At -d bench_bulk -c "$q")" ]] ||
             { echo "run_bench: $t differs between the default mode and bulk mode" >&2; exit 1; }
     done
+    dropdb bench_host
+    dropdb bench_bulk
 
-    records_pass bench_capture "$WORK/capture.log" LD_PRELOAD="$BIN/libapproval_statement_capture.so" \
+    records_pass "$(fresh bench_capture)" "$WORK/capture.log" LD_PRELOAD="$BIN/libapproval_statement_capture.so" \
         VSU_CAPTURE="$WORK/capture" >/dev/null
-    read -r sent floor_s _ floor_cpu < <("$BIN/approval_replay_floor" "$WORK/capture" "dbname=bench_floor")
+    records_pass "$(fresh bench_bulk_capture)" "$WORK/bulk_capture.log" --bulk \
+        LD_PRELOAD="$BIN/libapproval_statement_capture.so" VSU_CAPTURE="$WORK/bulk_capture" >/dev/null
+    dropdb bench_capture
+    dropdb bench_bulk_capture
+    read -r sent floor_s _ floor_cpu < <("$BIN/approval_replay_floor" "$WORK/capture" "dbname=$(fresh bench_floor)")
+    same_as_host bench_floor
+    read -r _ ceil_s _ < <("$BIN/approval_replay_floor" "$WORK/capture" "dbname=$(fresh bench_sent)" --as-sent)
+    same_as_host bench_sent
+    read -r _ bceil_s _ < <("$BIN/approval_replay_floor" "$WORK/bulk_capture" "dbname=$(fresh bench_bulk_sent)" --as-sent)
+    same_as_host bench_bulk_sent
 
-    same=$(psql -X -At -d bench_host -c "SELECT count(*) FROM officeworkflow.approve_process")
-    same_floor=$(psql -X -At -d bench_floor -c "SELECT count(*) FROM officeworkflow.approve_process")
-    [[ $same == "$same_floor" ]] || { echo "host wrote $same processes, floor $same_floor" >&2; exit 1; }
+    fresh bench_set >/dev/null
     start=$(date +%s.%N)
     set_based bench_set
     set_s=$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { print b - a }')
-    same_set=$(psql -X -At -d bench_set -c "SELECT count(*) FROM officeworkflow.approve_process")
-    [[ $same == "$same_set" ]] || { echo "host wrote $same processes, the set-based statements $same_set" >&2; exit 1; }
+    same_as_host bench_set
 
     awk -v n="$n" -v r="$records" -v h="$host_s" -v b="$bulk_s" -v f="$floor_s" -v p="$host_peak" -v bp="$bulk_peak" \
-        -v s="$sent" -v x="$set_s" -v hc="$host_cpu" -v fc="$floor_cpu" 'BEGIN {
-        printf "%-8d %-8d %-7.2f %-7.2f %-7.2f %-6.2f %-10.2f %-10.2f %-9.2f %-8.2f %-9d %-9d %-9.1f %-9.1f (%d statements)\n",
-            n, r, h, b, f, x, f / h, f / b, f / x, b / x, p, bp, hc * 1e6 / r, fc * 1e6 / r, s }'
+        -v s="$sent" -v x="$set_s" -v hc="$host_cpu" -v fc="$floor_cpu" -v c="$ceil_s" -v bc="$bceil_s" 'BEGIN {
+        printf "%-8d %-8d %-7.2f %-7.2f %-7.2f %-6.2f %-10.2f %-10.2f %-9.2f %-10.2f %-11.2f %-8.2f %-9d %-9d %-9.1f %-9.1f (%d statements)\n",
+            n, r, h, b, f, x, f / h, f / b, f / x, f / c, f / bc, b / x, p, bp, hc * 1e6 / r, fc * 1e6 / r, s }'
 done
