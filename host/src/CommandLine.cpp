@@ -78,7 +78,7 @@ bool CCommandLine::Parse(int argc, char** argv, int& nExitCode) {
     CLI::Option* pDb2 = pRun->add_option("--db2", m_run.strDb2,
                                          "Second connection (default: another connection to db1's database)");
     CLI::Option* pDb3 = pRun->add_option("--db3", m_run.strDb3,
-                                         "Third connection (incremental database); needed by config-incr, records-incr");
+                                         "Third connection (incremental database, not db1's or db2's); needed by config-incr, records-incr");
     pRun->add_option("--workdir", m_run.strWorkdir, "Directory holding META_INFO/ (default: current directory)")
         ->check(CLI::ExistingDirectory);
     pRun->add_option("--library", m_run.strLibrary, "Plug-in to load (default: the one beside the command)");

@@ -16,7 +16,8 @@ std::int64_t CModuleLock::KeyOf(const std::string& strModuleIdentity) {
 }
 
 CModuleLock::EResult CModuleLock::TryTake(db_layer::CConnect& conn, const std::string& strModuleIdentity,
-                                          std::string& strDetail) {
+                                          std::string& strDetail, int& nHolderPid) {
+    nHolderPid = 0;
     const long long nKey = KeyOf(strModuleIdentity);
     if (!conn.Query(str_fmt("SELECT pg_try_advisory_lock(%lld) AS taken;", nKey)) || conn.IsEOF()) {
         conn.GetLastError(strDetail);
@@ -36,6 +37,7 @@ CModuleLock::EResult CModuleLock::TryTake(db_layer::CConnect& conn, const std::s
         "AND l.objid::bigint = (%lld::bigint & 4294967295);",
         nKey, nKey);
     if (conn.Query(strHolder) && !conn.IsEOF()) {
+        nHolderPid = conn.GetInt("pid");
         strDetail = "server process " + conn.GetString("pid") + ", client " + conn.GetString("client");
         const std::string strApp = conn.GetString("app");
         if (!strApp.empty()) strDetail += ", application " + strApp;

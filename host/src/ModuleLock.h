@@ -18,8 +18,10 @@ public:
     static std::int64_t KeyOf(const std::string& strModuleIdentity);
 
     // Tries once, without waiting. kHeldElsewhere fills strDetail with the
-    // holder's backend pid and client where the server tells them.
-    static EResult TryTake(db_layer::CConnect& conn, const std::string& strModuleIdentity, std::string& strDetail);
+    // holder's backend pid and client where the server tells them, and
+    // nHolderPid with that pid (0 when not told).
+    static EResult TryTake(db_layer::CConnect& conn, const std::string& strModuleIdentity, std::string& strDetail,
+                           int& nHolderPid);
 };
 
 }  // namespace VisitorUpgradeHost

@@ -35,6 +35,12 @@ int Fail(int nExitCode, const std::string& strLine) {
     return nExitCode;
 }
 
+// The line of a module lock that another run holds.
+std::string HeldElsewhere(const char* szWhere, const std::string& strHolder) {
+    return "another upgrade of module " + std::string(kModuleIdentity) + " is running on " + szWhere + " (" +
+           (strHolder.empty() ? std::string("holder unknown") : strHolder) + "); not started";
+}
+
 }  // namespace
 
 CUpgradeRun::CUpgradeRun(SRunOptions options) : m_options(std::move(options)) {}
@@ -88,6 +94,35 @@ std::string CUpgradeRun::PassFailure(const std::string& strPass, bool bReportedS
     return strLine + ": " + wait.strOption + " waited longer than " + strLimit + " for " + CLockWatch::What(wait) +
            ", held by " + CLockWatch::Holder(wait) + strWentOn + "; rerun the pass once it is released (" +
            strError + ")";
+}
+
+bool CUpgradeRun::CheckThirdDatabase(CHostConnections& conns, int& nExitCode) const {
+    std::string strHolder;
+    int nHolderPid = 0;
+    // Taken when --db2 reaches another database than --db1, already held by the first connection otherwise.
+    if (CModuleLock::TryTake(*conns.Second(), kModuleIdentity, strHolder, nHolderPid) ==
+        CModuleLock::EResult::kFailed) {
+        nExitCode = Fail(1, "cannot take the upgrade lock with --db2: " + COneLine::Of(strHolder));
+        return false;
+    }
+    switch (CModuleLock::TryTake(*conns.Third(), kModuleIdentity, strHolder, nHolderPid)) {
+        case CModuleLock::EResult::kTaken:
+            return true;
+        case CModuleLock::EResult::kHeldElsewhere:
+            if (nHolderPid != 0 && (nHolderPid == conns.FirstPid() || nHolderPid == conns.SecondPid())) {
+                nExitCode = Fail(2, std::string("--db3 reaches the database of ") +
+                                        (nHolderPid == conns.FirstPid() ? "--db1" : "--db2") +
+                                        ": the incremental passes read the incremental database and remove what "
+                                        "they moved from it, so it must be another database; not started");
+            } else {
+                nExitCode = Fail(2, HeldElsewhere("the database of --db3", strHolder));
+            }
+            return false;
+        case CModuleLock::EResult::kFailed:
+            break;
+    }
+    nExitCode = Fail(1, "cannot take the upgrade lock with --db3: " + COneLine::Of(strHolder));
+    return false;
 }
 
 bool CUpgradeRun::CheckUnchanged(CHostConnections& conns, int& nExitCode) const {
@@ -150,17 +185,16 @@ int CUpgradeRun::Execute() {
     }
 
     std::string strHolder;
-    switch (CModuleLock::TryTake(*conns.First(), kModuleIdentity, strHolder)) {
+    int nHolderPid = 0;
+    switch (CModuleLock::TryTake(*conns.First(), kModuleIdentity, strHolder, nHolderPid)) {
         case CModuleLock::EResult::kTaken:
             break;
         case CModuleLock::EResult::kHeldElsewhere:
-            return Fail(2, "another upgrade of module " + std::string(kModuleIdentity) +
-                               " is running on this database (" +
-                               (strHolder.empty() ? std::string("holder unknown") : strHolder) +
-                               "); not started");
+            return Fail(2, HeldElsewhere("this database", strHolder));
         case CModuleLock::EResult::kFailed:
             return Fail(1, "cannot take the upgrade lock with --db1: " + COneLine::Of(strHolder));
     }
+    if (opt.bHasDb3 && !CheckThirdDatabase(conns, nExitCode)) return nExitCode;
     // After every check that ends with exit 2, before the first write (the status rows).
     if (m_nChainStart >= 0 &&
         !m_scripts.Check(opt.strWorkdir, CStepTable::ScriptsNeeded(m_nChainStart, opt.vecPasses), strError)) {

@@ -52,6 +52,8 @@ refusals_before_anything_is_sent_exit_2_and_touch_no_database)
     refused 2 '^visitor-upgrade: ' status --db1 "host=$WORK port=1"
     refused 2 '^visitor-upgrade: cannot connect with --db3: .*no_such_database' \
         run --from 1.15.0 --pass config-incr --db1 "dbname=$db" --db3 "dbname=no_such_database_$$"
+    refused 2 '^visitor-upgrade: --db3 reaches the database of --db1: the incremental passes read the incremental' \
+        run --from 1.13.0 --pass config-incr --db1 "dbname=$db" --db3 "dbname=$db"
     refused 2 "^visitor-upgrade: plug-in not found: $WORK/nothing.so$" \
         run --from 1.15.0 --pass config --db1 "dbname=$db" --library "$WORK/nothing.so"
     refused 2 '^visitor-upgrade: export ProvideLastVersion \(_ZN23UnifiedUpgradeComponent.*\) not found' \
