@@ -129,7 +129,7 @@ missing_or_empty_script_exits_1_and_writes_nothing_data_file_stands_in)
         "1.8.0 config-incr update_V1.5.0/update.sql is missing"; do
         read -r from passes what <<<"$args"
         refused 1 "^visitor-upgrade: delivered script $scripts/$what \\(and no [^ ]+\\.data with text beside it\\); nothing was sent$" \
-            run --from "$from" --pass "$passes" --db1 "dbname=$db" --db3 "dbname=$db" --workdir "$WORK"
+            run --from "$from" --pass "$passes" --db1 "dbname=$db" --db3 dbname=postgres --workdir "$WORK"
     done
     [[ $(status_rows "$db") -eq 0 ]] || fail "a run stopped by a missing script wrote a status row"
     [[ $(q "$db" "SELECT to_regclass('visitor.module_schema_info') IS NULL") == t ]] || fail "a script ran"
