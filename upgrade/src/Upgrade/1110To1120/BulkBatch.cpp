@@ -3,6 +3,8 @@
 namespace UnifiedUpgradeComponent {
 
 bool CBulkBatch::Failed() {
+    m_bRefused = true;
+    m_pConn->GetLastError(m_nRefusalCode, m_strRefusalText);
     // Not quiet: only the refused statement is answered by the redo.
     const bool bRolledBack = m_pConn->Rollback();
     m_bTakeBackFailed = !(bRolledBack && m_pConn->BeginTransaction());

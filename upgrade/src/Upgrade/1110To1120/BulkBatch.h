@@ -30,6 +30,10 @@ public:
     // whether they are what was asked. False, taken back and inactive otherwise.
     bool Query(const std::string& strSql, const std::function<bool(db_layer::CConnect&)>& fnReader);
     bool Execute(const std::string& strSql);
+    // A set-based statement of the batch failed (not declined), with the server's code and text.
+    bool Refused() const { return m_bRefused; }
+    int RefusalCode() const { return m_nRefusalCode; }
+    const std::string& RefusalText() const { return m_strRefusalText; }
 
 private:
     bool Failed();
@@ -37,6 +41,9 @@ private:
     DBAccessConnPtr m_pConn;
     bool m_bActive;
     bool m_bTakeBackFailed = false;
+    bool m_bRefused = false;
+    int m_nRefusalCode = 0;
+    std::string m_strRefusalText;
 };
 
 }  // namespace UnifiedUpgradeComponent

@@ -129,6 +129,10 @@ const char* const kTableFailed =
     "[%s][C1110ToC1120::RecordsData2Destination_VisitorRecord] %s step 1 upgrade failed[%s(%d)]";
 const char* const kCheckPointFailed =
     "[%s]UpgradeCourse_Config_CheakPoint failed, Error Code:%d, Error Info:%s.[%s(%d)]";
+// Bulk mode standing down for the rest of a records pass (see m_bBulkStoodDown).
+const char* const kBulkStandsDown =
+    "[%s]bulk mode: a set-based statement was refused where the batch's own statements were not (code %d: %s); "
+    "the rest of this pass is written one statement per row.[%s(%d)]";
 const char* const kBatchTextFailed =
     "[%s][C1110To1120::InsertEventRecord] Insert Record Failed.Sql:%s, Error Code:%d, Error Info:%s[%s(%d)]";
 const char* const kBatchQueryFailed = "[%s]errorcode:%d, errorinfo:%s[%s(%d)]";
@@ -760,6 +764,7 @@ bool C1110ToC1120::UpgradeCourse_Records(int& nErrorCode, std::string& strErrorI
     auto pSecond = std::make_shared<CDBAccessConn>(pSecondConn);
     (void)pFirst;
     db_layer::CConnect* pBulkConn = CBulkMode::Enabled(strName.c_str()) ? pSecondConn : nullptr;
+    m_bBulkStoodDown = false;
 
     int nStatus = 0;
     int nSchedule = 0;
@@ -926,13 +931,19 @@ bool C1110ToC1120::WriteBatch(int& nErrorCode, std::string& strErrorInfo, CBulkB
         if (strSet.empty() || bulk.Execute(strSet)) return true;
         if (!bulk.TakenBack(nErrorCode, strErrorInfo)) return false;
     }
-    return SendBatchText(nErrorCode, strErrorInfo, fnBuild(false), pConn, szOperation);
+    if (!SendBatchText(nErrorCode, strErrorInfo, fnBuild(false), pConn, szOperation)) return false;
+    if (bulk.Refused() && !m_bBulkStoodDown) {
+        m_bBulkStoodDown = true;
+        UPG_LOG(LOG_INFO, kBulkStandsDown, QualifiedName(szOperation).c_str(), bulk.RefusalCode(),
+                bulk.RefusalText().c_str());
+    }
+    return true;
 }
 
 bool C1110ToC1120::InsertAppointRecord(int& nErrorCode, std::string& strErrorInfo,
                                        const std::vector<stru_appoint_record>& vecRecords, DBAccessConnPtr pConn,
                                        db_layer::CConnect* pBulkConn) {
-    CBulkBatch bulk(pBulkConn);
+    CBulkBatch bulk(BulkConn(pBulkConn));
     if (!SetFormFits(vecRecords)) bulk.Decline();
     std::vector<SWorkflowIds> vecIds(vecRecords.size());
     if (!DrawAllWorkflowIds(bulk, vecIds)) {
@@ -966,7 +977,7 @@ bool C1110ToC1120::InsertAppointReviewRecord(int& nErrorCode, std::string& strEr
     while (vecAppointIds.size() < vecRecords.size() &&
            (vecAppointIds.empty() || IsAppointmentId(vecAppointIds.back())))
         vecAppointIds.push_back(db_layer::GloballySerial(""));
-    CBulkBatch bulk(pBulkConn);
+    CBulkBatch bulk(BulkConn(pBulkConn));
     if (!SetFormFits(vecRecords) || !IsAppointmentId(vecAppointIds.back())) bulk.Decline();
     std::vector<SWorkflowIds> vecIds(vecRecords.size());
     if (!DrawAllWorkflowIds(bulk, vecIds)) {
@@ -1092,6 +1103,7 @@ bool C1110ToC1120::UpgradeCourse_Records_IncreData(int& nErrorCode, std::string&
     dbCom.first_connect = std::make_shared<CDBAccessConn>(pFirstConn);
     dbCom.cms_up_connect = std::make_shared<CDBAccessConn>(pSecondConn);
     dbCom.third_connect = std::make_shared<CDBAccessConn>(pThirdConn);
+    m_bBulkStoodDown = false;
     if (CBulkMode::Enabled(strName.c_str())) {
         dbCom.cms_up_bulk = pSecondConn;
         dbCom.third_bulk = pThirdConn;
@@ -1241,7 +1253,7 @@ bool C1110ToC1120::InsertAppointRecordForIncre(int& nErrorCode, std::string& str
     }
     // In bulk mode only the writes on the third connection are set-based: the
     // look-ups and draws above are those of the default mode.
-    CBulkBatch bulk(dbCom.third_bulk);
+    CBulkBatch bulk(BulkConn(dbCom.third_bulk));
     if (!SetFormFits(vecRecords)) bulk.Decline();
     const auto fnBuild = [&](bool bSet) {
         SBatchWrites writes(bSet);
