@@ -18,6 +18,7 @@ std::int64_t CModuleLock::KeyOf(const std::string& strModuleIdentity) {
 CModuleLock::EResult CModuleLock::TryTake(db_layer::CConnect& conn, const std::string& strModuleIdentity,
                                           std::string& strDetail, int& nHolderPid) {
     nHolderPid = 0;
+    strDetail.clear();
     const long long nKey = KeyOf(strModuleIdentity);
     if (!conn.Query(str_fmt("SELECT pg_try_advisory_lock(%lld) AS taken;", nKey)) || conn.IsEOF()) {
         conn.GetLastError(strDetail);

@@ -96,33 +96,36 @@ std::string CUpgradeRun::PassFailure(const std::string& strPass, bool bReportedS
            strError + ")";
 }
 
-bool CUpgradeRun::CheckThirdDatabase(CHostConnections& conns, int& nExitCode) const {
-    std::string strHolder;
-    int nHolderPid = 0;
-    // Taken when --db2 reaches another database than --db1, already held by the first connection otherwise.
-    if (CModuleLock::TryTake(*conns.Second(), kModuleIdentity, strHolder, nHolderPid) ==
-        CModuleLock::EResult::kFailed) {
-        nExitCode = Fail(1, "cannot take the upgrade lock with --db2: " + COneLine::Of(strHolder));
+bool CUpgradeRun::TakeLockOnOthers(CHostConnections& conns, int& nExitCode) const {
+    struct SOther {
+        const char* szOption;
+        db_layer::CConnect* pConn;
+    };
+    for (const SOther& other : {SOther{"--db2", conns.Second()}, SOther{"--db3", conns.Third()}}) {
+        if (other.pConn == nullptr) continue;
+        std::string strHolder;
+        int nHolderPid = 0;
+        const CModuleLock::EResult result = CModuleLock::TryTake(*other.pConn, kModuleIdentity, strHolder, nHolderPid);
+        if (result == CModuleLock::EResult::kFailed) {
+            nExitCode = Fail(1, std::string("cannot take the upgrade lock with ") + other.szOption + ": " +
+                                    COneLine::Of(strHolder));
+            return false;
+        }
+        // The second may share the first's database (the default); the third may share neither.
+        const bool bSecond = other.pConn == conns.Second();
+        const bool bOwnFirst = nHolderPid != 0 && nHolderPid == conns.FirstPid();
+        const bool bOwnSecond = !bSecond && nHolderPid != 0 && nHolderPid == conns.SecondPid();
+        if (result == CModuleLock::EResult::kTaken || (bSecond && bOwnFirst)) continue;
+        if (bOwnFirst || bOwnSecond) {
+            nExitCode = Fail(2, std::string("--db3 reaches the database of ") + (bOwnFirst ? "--db1" : "--db2") +
+                                    ": the incremental passes read the incremental database and remove what they "
+                                    "moved from it, so it must be another database; not started");
+        } else {
+            nExitCode = Fail(2, HeldElsewhere((std::string("the database of ") + other.szOption).c_str(), strHolder));
+        }
         return false;
     }
-    switch (CModuleLock::TryTake(*conns.Third(), kModuleIdentity, strHolder, nHolderPid)) {
-        case CModuleLock::EResult::kTaken:
-            return true;
-        case CModuleLock::EResult::kHeldElsewhere:
-            if (nHolderPid != 0 && (nHolderPid == conns.FirstPid() || nHolderPid == conns.SecondPid())) {
-                nExitCode = Fail(2, std::string("--db3 reaches the database of ") +
-                                        (nHolderPid == conns.FirstPid() ? "--db1" : "--db2") +
-                                        ": the incremental passes read the incremental database and remove what "
-                                        "they moved from it, so it must be another database; not started");
-            } else {
-                nExitCode = Fail(2, HeldElsewhere("the database of --db3", strHolder));
-            }
-            return false;
-        case CModuleLock::EResult::kFailed:
-            break;
-    }
-    nExitCode = Fail(1, "cannot take the upgrade lock with --db3: " + COneLine::Of(strHolder));
-    return false;
+    return true;
 }
 
 bool CUpgradeRun::CheckUnchanged(CHostConnections& conns, int& nExitCode) const {
@@ -194,7 +197,7 @@ int CUpgradeRun::Execute() {
         case CModuleLock::EResult::kFailed:
             return Fail(1, "cannot take the upgrade lock with --db1: " + COneLine::Of(strHolder));
     }
-    if (opt.bHasDb3 && !CheckThirdDatabase(conns, nExitCode)) return nExitCode;
+    if (!TakeLockOnOthers(conns, nExitCode)) return nExitCode;
     // After every check that ends with exit 2, before the first write (the status rows).
     if (m_nChainStart >= 0 &&
         !m_scripts.Check(opt.strWorkdir, CStepTable::ScriptsNeeded(m_nChainStart, opt.vecPasses), strError)) {

@@ -29,13 +29,15 @@ private:
     // The version checks that need the plug-in but no database; nExitCode on false.
     // Sets m_nChainStart when the plug-in is the one the step table describes.
     bool CheckChain(CPluginLibrary& plugin, int& nExitCode);
-    // The incremental passes read the incremental database and remove what they
-    // moved from it (the step to 1.14.0 empties its template table): on the
-    // database of --db1 or --db2 they would wait for the run's own locks or empty
-    // the module's templates. The module lock is per database, so the second and
-    // third connections take it too; a third that finds it held by this run's
-    // first or second connection reaches one of their databases (exit 2).
-    bool CheckThirdDatabase(CHostConnections& conns, int& nExitCode) const;
+    // The module lock taken on the second and (with --db3) third connections
+    // too: the records passes write into the database of --db2, which another
+    // run must not be upgrading. The lock is per database, so a holder that is
+    // this run's own first connection means --db2 shares --db1's database (the
+    // default). The incremental passes read the incremental database and remove
+    // what they moved from it (the step to 1.14.0 empties its template table):
+    // on the database of --db1 or --db2 they would wait for the run's own locks
+    // or empty the module's templates, so there any holder ends the run (exit 2).
+    bool TakeLockOnOthers(CHostConnections& conns, int& nExitCode) const;
     // False (exit 1, one line naming it) when a script of the run ran successfully
     // before on the database it goes to with other bytes than it has now.
     bool CheckUnchanged(CHostConnections& conns, int& nExitCode) const;

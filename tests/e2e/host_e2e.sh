@@ -101,6 +101,9 @@ second_host_refused_by_lock_and_killed_host_leaves_none)
     started=$SECONDS
     expect_run 2 '^visitor-upgrade: another upgrade of module visitor.s is running on this database \(server process [0-9]+' \
         run --from 1.15.0 --pass config --db1 "dbname=$db" --workdir "$WORK"
+    base_db other # the records passes write into --db2's database: held there, too, is held
+    expect_run 2 'is running on the database of --db2 \(server process [0-9]+' run --from 1.15.0 --pass config \
+        --db1 "dbname=$other" --db2 "dbname=$db" --workdir "$WORK"
     ((SECONDS - started <= 10)) || fail "the second host waited instead of leaving at once"
     # The lock ends with the session: the killed first host blocks nobody once its session ends.
     kill -9 "$first"
@@ -122,6 +125,7 @@ missing_or_empty_script_exits_1_and_writes_nothing_data_file_stands_in)
     mv "$scripts/update_V1.16.0/update.sql" "$WORK/update_V1.16.0.sql"
     : >"$scripts/update_V2.0/FDW_Drop_Tables.sql"
     rm "$scripts/update_V1.14.0/init_data.sql" "$scripts/update_V1.5.0/update.sql"
+    base_db incr
     # One script of each kind: a step's own, the base step's second, the second of a step with two, one that
     # the incremental configuration pass replays.
     for args in "1.15.0 config,records update_V1.16.0/update.sql is missing" \
@@ -129,7 +133,7 @@ missing_or_empty_script_exits_1_and_writes_nothing_data_file_stands_in)
         "1.8.0 config-incr update_V1.5.0/update.sql is missing"; do
         read -r from passes what <<<"$args"
         refused 1 "^visitor-upgrade: delivered script $scripts/$what \\(and no [^ ]+\\.data with text beside it\\); nothing was sent$" \
-            run --from "$from" --pass "$passes" --db1 "dbname=$db" --db3 dbname=postgres --workdir "$WORK"
+            run --from "$from" --pass "$passes" --db1 "dbname=$db" --db3 "dbname=$incr" --workdir "$WORK"
     done
     [[ $(status_rows "$db") -eq 0 ]] || fail "a run stopped by a missing script wrote a status row"
     [[ $(q "$db" "SELECT to_regclass('visitor.module_schema_info') IS NULL") == t ]] || fail "a script ran"

@@ -17,7 +17,7 @@ namespace UnifiedUpgradeComponent {
 class CBulkBatch {
 public:
     explicit CBulkBatch(db_layer::CConnect* pConn)
-        : m_pConn(std::make_shared<CDBAccessConn>(pConn)), m_bActive(pConn != nullptr) {}
+        : m_pRaw(pConn), m_pConn(std::make_shared<CDBAccessConn>(pConn)), m_bActive(pConn != nullptr) {}
 
     // Bulk mode, and none of the batch's set-based statements failed.
     bool Active() const { return m_bActive; }
@@ -32,12 +32,14 @@ public:
     bool Execute(const std::string& strSql);
     // A set-based statement of the batch failed (not declined), with the server's code and text.
     bool Refused() const { return m_bRefused; }
+    db_layer::CConnect* Connection() const { return m_pRaw; }
     int RefusalCode() const { return m_nRefusalCode; }
     const std::string& RefusalText() const { return m_strRefusalText; }
 
 private:
-    bool Failed();
+    bool Failed(bool bAnswered);
 
+    db_layer::CConnect* m_pRaw;
     DBAccessConnPtr m_pConn;
     bool m_bActive;
     bool m_bTakeBackFailed = false;

@@ -1,5 +1,7 @@
 #include "Upgrade/1110To1120/UpgradeFunc_1120.h"
 
+#include "db_layer/ErrorCodes.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstdio>
@@ -20,6 +22,7 @@
 #include "Upgrade/ModuleConstants.h"
 #include "Upgrade/PassMarker.h"
 #include "Upgrade/SqlText.h"
+#include "db_layer/ErrorCodes.h"
 #include "db_layer/GloballySerial.h"
 
 namespace UnifiedUpgradeComponent {
@@ -129,10 +132,20 @@ const char* const kTableFailed =
     "[%s][C1110ToC1120::RecordsData2Destination_VisitorRecord] %s step 1 upgrade failed[%s(%d)]";
 const char* const kCheckPointFailed =
     "[%s]UpgradeCourse_Config_CheakPoint failed, Error Code:%d, Error Info:%s.[%s(%d)]";
-// Bulk mode standing down for the rest of a records pass (see m_bBulkStoodDown).
+// Bulk mode standing down on one connection for the rest of a records pass (see m_setBulkStoodDown).
 const char* const kBulkStandsDown =
     "[%s]bulk mode: a set-based statement was refused where the batch's own statements were not (code %d: %s); "
-    "the rest of this pass is written one statement per row.[%s(%d)]";
+    "the rest of this pass writes one statement per row on that connection.[%s(%d)]";
+// A refusal that the same statement could pass when sent again: its SQLSTATE's
+// class is 40 (a deadlock, a serialization failure), 55 (a lock not available)
+// or 57 (a cancel, a shutdown). It says nothing about the schema.
+bool PassingRefusal(int nCode) {
+    const int kClass = 36 * 36 * 36;  // the last three of the code's five base-36 digits
+    for (const char* szClass : {"40000", "55000", "57000"})
+        if (nCode > 0 && nCode / kClass == db_layer::SqlStateToCode(szClass) / kClass) return true;
+    return false;
+}
+
 const char* const kBatchTextFailed =
     "[%s][C1110To1120::InsertEventRecord] Insert Record Failed.Sql:%s, Error Code:%d, Error Info:%s[%s(%d)]";
 const char* const kBatchQueryFailed = "[%s]errorcode:%d, errorinfo:%s[%s(%d)]";
@@ -764,7 +777,7 @@ bool C1110ToC1120::UpgradeCourse_Records(int& nErrorCode, std::string& strErrorI
     auto pSecond = std::make_shared<CDBAccessConn>(pSecondConn);
     (void)pFirst;
     db_layer::CConnect* pBulkConn = CBulkMode::Enabled(strName.c_str()) ? pSecondConn : nullptr;
-    m_bBulkStoodDown = false;
+    m_setBulkStoodDown.clear();
 
     int nStatus = 0;
     int nSchedule = 0;
@@ -932,8 +945,8 @@ bool C1110ToC1120::WriteBatch(int& nErrorCode, std::string& strErrorInfo, CBulkB
         if (!bulk.TakenBack(nErrorCode, strErrorInfo)) return false;
     }
     if (!SendBatchText(nErrorCode, strErrorInfo, fnBuild(false), pConn, szOperation)) return false;
-    if (bulk.Refused() && !m_bBulkStoodDown) {
-        m_bBulkStoodDown = true;
+    if (bulk.Refused() && !PassingRefusal(bulk.RefusalCode()) &&
+        m_setBulkStoodDown.insert(bulk.Connection()).second) {
         UPG_LOG(LOG_INFO, kBulkStandsDown, QualifiedName(szOperation).c_str(), bulk.RefusalCode(),
                 bulk.RefusalText().c_str());
     }
@@ -1103,7 +1116,7 @@ bool C1110ToC1120::UpgradeCourse_Records_IncreData(int& nErrorCode, std::string&
     dbCom.first_connect = std::make_shared<CDBAccessConn>(pFirstConn);
     dbCom.cms_up_connect = std::make_shared<CDBAccessConn>(pSecondConn);
     dbCom.third_connect = std::make_shared<CDBAccessConn>(pThirdConn);
-    m_bBulkStoodDown = false;
+    m_setBulkStoodDown.clear();
     if (CBulkMode::Enabled(strName.c_str())) {
         dbCom.cms_up_bulk = pSecondConn;
         dbCom.third_bulk = pThirdConn;

@@ -115,16 +115,18 @@ private:
     bool WriteBatch(int& nErrorCode, std::string& strErrorInfo, CBulkBatch& bulk,
                     const std::function<std::string(bool bSet)>& fnBuild, DBAccessConnPtr pConn,
                     const char* szOperation);
-    // The bulk connection of a batch: null once bulk mode stood down for the pass.
+    // The bulk connection of a batch: null once bulk mode stood down on it.
     db_layer::CConnect* BulkConn(db_layer::CConnect* pBulkConn) const {
-        return m_bBulkStoodDown ? nullptr : pBulkConn;
+        return m_setBulkStoodDown.count(pBulkConn) != 0 ? nullptr : pBulkConn;
     }
 
-    // Set when a batch's set-based form was refused and its default text then
-    // went through: the cause is the site's schema (a trigger, a column's
-    // type), not a row, and would refuse every later batch the same way, each
-    // one then paying for both forms. Cleared when a records pass starts.
-    bool m_bBulkStoodDown = false;
+    // The connections whose database refused a batch's set-based form where its
+    // default text then went through, for a reason other than a lock, a
+    // deadlock or a cancel: the cause is that database's schema (a trigger, a
+    // column's type), not a row, and would refuse every later batch there the
+    // same way, each one then paying for both forms. Cleared when a records
+    // pass starts.
+    std::set<const db_layer::CConnect*> m_setBulkStoodDown;
 };
 
 }  // namespace UnifiedUpgradeComponent
