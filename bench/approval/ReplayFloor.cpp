@@ -88,10 +88,12 @@ bool SendBatch(PGconn* pConn, const std::vector<const std::string*>& vecTexts, s
     for (const std::string* pText : vecTexts)
         if (PQsendQueryParams(pConn, pText->c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) == 0) return false;
     if (PQpipelineSync(pConn) == 0) return false;
-    while (PQflush(pConn) == 1) {
+    int nFlush = 0;
+    while ((nFlush = PQflush(pConn)) == 1) {
         pollfd fd{PQsocket(pConn), POLLIN | POLLOUT, 0};
         if (::poll(&fd, 1, -1) < 0 || PQconsumeInput(pConn) == 0) return false;
     }
+    if (nFlush < 0) return false;
     PQsetnonblocking(pConn, 0);
     if (!ReadResults(pConn, vecTexts.size(), nFields)) return false;
     PGresult* pSync = PQgetResult(pConn);
@@ -161,6 +163,11 @@ int main(int argc, char** argv) {
         }
         ++nSent;
     }
+    for (const auto& batch : batches)
+        if (!batch.second.empty()) {
+            std::cerr << "the capture ends inside a batch\n";
+            return 1;
+        }
     const double dSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     rusage after{};
     getrusage(RUSAGE_SELF, &after);

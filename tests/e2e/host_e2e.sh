@@ -103,7 +103,7 @@ second_host_refused_by_lock_and_killed_host_leaves_none)
         run --from 1.15.0 --pass config --db1 "dbname=$db" --workdir "$WORK"
     base_db other # the records passes write into --db2's database: held there, too, is held
     expect_run 2 'is running on the database of --db2 \(server process [0-9]+' run --from 1.15.0 --pass config \
-        --db1 "dbname=$other" --db2 "dbname=$db" --workdir "$WORK"
+        --db1 "dbname=$other" --db2 "dbname=$db" --workdir "$WORK" --lock-timeout 5s
     ((SECONDS - started <= 10)) || fail "the second host waited instead of leaving at once"
     # The lock ends with the session: the killed first host blocks nobody once its session ends.
     kill -9 "$first"
