@@ -75,6 +75,23 @@ bool ParseInt32(const char* szValue, int& nValue)
     return true;
 }
 
+// Sorts one result of a statement: its first error is kept (a later one of the
+// same statement only follows from it), otherwise its last answer.
+void KeepResult(ResultPtr pOne, ResultPtr& pFirstError, ResultPtr& pLast)
+{
+    switch (PQresultStatus(pOne.get())) {
+    case PGRES_BAD_RESPONSE:
+    case PGRES_FATAL_ERROR:
+    case PGRES_NONFATAL_ERROR:
+        if (!pFirstError)
+            pFirstError = std::move(pOne);
+        break;
+    default:
+        pLast = std::move(pOne);
+        break;
+    }
+}
+
 }  // namespace
 
 struct CConnect::SImpl {
@@ -266,14 +283,8 @@ struct CConnect::SImpl {
                     PQfreemem(pBuffer);
                 break;
             }
-            case PGRES_BAD_RESPONSE:
-            case PGRES_FATAL_ERROR:
-            case PGRES_NONFATAL_ERROR:
-                if (!pFirstError)
-                    pFirstError = std::move(pOne);
-                break;
             default:
-                pLast = std::move(pOne);
+                KeepResult(std::move(pOne), pFirstError, pLast);
                 break;
             }
         }
@@ -448,14 +459,8 @@ std::size_t CConnect::SImpl::RunBatch(std::size_t nTotal, const TextAt& textAt, 
                 break;
             case PGRES_PIPELINE_ABORTED:
                 break;
-            case PGRES_BAD_RESPONSE:
-            case PGRES_FATAL_ERROR:
-            case PGRES_NONFATAL_ERROR:
-                if (!pError)
-                    pError = std::move(pOne);
-                break;
             default:
-                pAnswer = std::move(pOne);
+                KeepResult(std::move(pOne), pError, pAnswer);
                 break;
             }
         }
