@@ -98,10 +98,10 @@ second_host_refused_by_lock_and_killed_host_leaves_none)
     "$HOST" run --from 1.15.0 --pass config --db1 "dbname=$db" --workdir "$WORK" >/dev/null 2>&1 &
     first=$!
     wait_until "$db" "SELECT count(*) = 1 FROM pg_locks WHERE relation = 'public.e2e_barrier'::regclass AND NOT granted"
+    base_db other # the records passes write into --db2's database: held there, too, is held
     started=$SECONDS
     expect_run 2 '^visitor-upgrade: another upgrade of module visitor.s is running on this database \(server process [0-9]+' \
         run --from 1.15.0 --pass config --db1 "dbname=$db" --workdir "$WORK"
-    base_db other # the records passes write into --db2's database: held there, too, is held
     expect_run 2 'is running on the database of --db2 \(server process [0-9]+' run --from 1.15.0 --pass config \
         --db1 "dbname=$other" --db2 "dbname=$db" --workdir "$WORK" --lock-timeout 5s
     ((SECONDS - started <= 10)) || fail "the second host waited instead of leaving at once"

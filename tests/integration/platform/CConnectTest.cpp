@@ -96,6 +96,7 @@ TEST(PlatformConnect, StatementsTransactionsAndServerErrorsGiveTheirResultCodeAn
     db.Exec("ALTER DATABASE \"" + db.Name() + "\" SET standard_conforming_strings = off");
     auto conn = db.Connect();
     const std::string strValue = "it's a \\ back\\\\slash \\n 'quoted' Zo\xC3\xAB \xE6\xBC\xA2";
+    const std::string strValueRows = strValue + ",,<NULL>";  // the steps keep its c_str(): it must outlive them
     std::vector<SStep> steps = {
         // Scripts run whole; a query's cursor is its last result, also when that has no rows.
         {kExec,
@@ -119,7 +120,7 @@ TEST(PlatformConnect, StatementsTransactionsAndServerErrorsGiveTheirResultCodeAn
          true, "onUTF8"},
         {kExec, "CREATE TABLE s (id int, v text); INSERT INTO s VALUES (1, '" +
                     Qarn::Base::StringUtil::StringReplace(strValue, "'", "''") + "'), (2, ''), (3, NULL)"},
-        {kQuery, "SELECT v FROM s ORDER BY id", true, (strValue + ",,<NULL>").c_str()},
+        {kQuery, "SELECT v FROM s ORDER BY id", true, strValueRows.c_str()},
         {kExec, "SELECT 1"},  // reading NULL is not a failure
         // Transactions take effect whole or not at all.
         {kExec, "DELETE FROM t", true, nullptr, 0, "", "0"},
