@@ -37,7 +37,11 @@ CModuleLock::EResult CModuleLock::TryTake(db_layer::CConnect& conn, const std::s
         "AND l.classid::bigint = ((%lld::bigint >> 32) & 4294967295) "
         "AND l.objid::bigint = (%lld::bigint & 4294967295);",
         nKey, nKey);
-    if (conn.Query(strHolder) && !conn.IsEOF()) {
+    if (!conn.Query(strHolder)) {
+        conn.GetLastError(strDetail);
+        return EResult::kFailed;
+    }
+    if (!conn.IsEOF()) {
         nHolderPid = conn.GetInt("pid");
         strDetail = "server process " + conn.GetString("pid") + ", client " + conn.GetString("client");
         const std::string strApp = conn.GetString("app");

@@ -19,7 +19,8 @@ public:
 
     // Tries once, without waiting. kHeldElsewhere fills strDetail with the
     // holder's backend pid and client where the server tells them, and
-    // nHolderPid with that pid (0 when not told).
+    // nHolderPid with that pid (0 when not told: it let go meanwhile).
+    // kFailed (either query refused) puts the server's error in strDetail.
     static EResult TryTake(db_layer::CConnect& conn, const std::string& strModuleIdentity, std::string& strDetail,
                            int& nHolderPid);
 };

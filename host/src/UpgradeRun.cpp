@@ -35,6 +35,11 @@ int Fail(int nExitCode, const std::string& strLine) {
     return nExitCode;
 }
 
+// The line of a module lock that could not be asked for.
+std::string LockFailed(const char* szOption, const std::string& strError) {
+    return std::string("cannot take the upgrade lock with ") + szOption + ": " + COneLine::Of(strError);
+}
+
 // The line of a module lock that another run holds.
 std::string HeldElsewhere(const char* szWhere, const std::string& strHolder) {
     return "another upgrade of module " + std::string(kModuleIdentity) + " is running on " + szWhere + " (" +
@@ -101,14 +106,15 @@ bool CUpgradeRun::TakeLockOnOthers(CHostConnections& conns, int& nExitCode) cons
         const char* szOption;
         db_layer::CConnect* pConn;
     };
-    for (const SOther& other : {SOther{"--db2", conns.Second()}, SOther{"--db3", conns.Third()}}) {
+    // Without --db2 the second connection reaches the first's database: nothing to ask there.
+    db_layer::CConnect* pSecond = m_options.bHasDb2 ? conns.Second() : nullptr;
+    for (const SOther& other : {SOther{"--db2", pSecond}, SOther{"--db3", conns.Third()}}) {
         if (other.pConn == nullptr) continue;
         std::string strHolder;
         int nHolderPid = 0;
         const CModuleLock::EResult result = CModuleLock::TryTake(*other.pConn, kModuleIdentity, strHolder, nHolderPid);
         if (result == CModuleLock::EResult::kFailed) {
-            nExitCode = Fail(1, std::string("cannot take the upgrade lock with ") + other.szOption + ": " +
-                                    COneLine::Of(strHolder));
+            nExitCode = Fail(1, LockFailed(other.szOption, strHolder));
             return false;
         }
         // The second may share the first's database (the default); the third may share neither.
@@ -195,7 +201,7 @@ int CUpgradeRun::Execute() {
         case CModuleLock::EResult::kHeldElsewhere:
             return Fail(2, HeldElsewhere("this database", strHolder));
         case CModuleLock::EResult::kFailed:
-            return Fail(1, "cannot take the upgrade lock with --db1: " + COneLine::Of(strHolder));
+            return Fail(1, LockFailed("--db1", strHolder));
     }
     if (!TakeLockOnOthers(conns, nExitCode)) return nExitCode;
     // After every check that ends with exit 2, before the first write (the status rows).

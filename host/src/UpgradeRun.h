@@ -29,11 +29,10 @@ private:
     // The version checks that need the plug-in but no database; nExitCode on false.
     // Sets m_nChainStart when the plug-in is the one the step table describes.
     bool CheckChain(CPluginLibrary& plugin, int& nExitCode);
-    // The module lock taken on the second and (with --db3) third connections
-    // too: the records passes write into the database of --db2, which another
-    // run must not be upgrading. The lock is per database, so a holder that is
-    // this run's own first connection means --db2 shares --db1's database (the
-    // default). The incremental passes read the incremental database and remove
+    // The module lock taken with --db2 and --db3 too: the records passes write
+    // into the database of --db2, which another run must not be upgrading. The
+    // lock is per database, so a holder that is this run's own first
+    // connection means --db2 names --db1's database. The incremental passes read the incremental database and remove
     // what they moved from it (the step to 1.14.0 empties its template table):
     // on the database of --db1 or --db2 they would wait for the run's own locks
     // or empty the module's templates, so there any holder ends the run (exit 2).

@@ -296,7 +296,7 @@ struct CConnect::SImpl {
             FailNoResult(strSql);
             return false;
         }
-        if (pLast)
+        if (pLast && !bKeepRows)
             nAffected = std::atoll(PQcmdTuples(pLast.get()));
         if (bKeepRows)
             SetCursor(std::move(pLast));

@@ -38,10 +38,14 @@ public:
     // not with the code and text Execute or Query would have given, the
     // statements after it take no effect, and the statement trace holds what
     // sending them one by one would have left. Outside a transaction block the
-    // whole batch is one implicit transaction: a failure also takes back the
-    // statements before it (sequence draws stay drawn). A value a reader could
-    // not read fails the next statement of the batch, as it would one by one,
-    // although the server has run that one already.
+    // whole batch is one implicit transaction: an error of the server also
+    // takes back the statements before it (sequence draws stay drawn); a
+    // failure the client finds (an empty text, a text that could not be sent,
+    // a value a reader could not read) does not, and after a failed read the
+    // server has run the later statements too. A batch that must take effect
+    // whole or not at all therefore runs inside a transaction block, as every
+    // writing caller does. A value a reader could not read fails the next
+    // statement of the batch, as it would one by one.
     virtual std::size_t ExecuteBatch(const std::vector<std::string>& vecSql, const BatchReader& fnReader);
     // The same batch of nCount texts, each made by fnText(i) just before it is
     // queued, so that making the later texts overlaps the server's work on the

@@ -1,7 +1,5 @@
 #include "Upgrade/1110To1120/UpgradeFunc_1120.h"
 
-#include "db_layer/ErrorCodes.h"
-
 #include <algorithm>
 #include <climits>
 #include <cstdio>
@@ -885,12 +883,6 @@ bool C1110ToC1120::QueryApppointReviewRecord(int& nErrorCode, std::string& strEr
     });
 }
 
-bool C1110ToC1120::QueryNextIdOfApproveProcess(int& nErrorCode, std::string& strErrorInfo, int* pId,
-                                               DBAccessConnPtr pConn) {
-    if (pConn->ExecuteQuery(kNextProcessId, RowReaders::FirstIntAt0(*pId))) return true;
-    return IdDrawFailed(nErrorCode, strErrorInfo, pConn, kProcessIdDraw);
-}
-
 // Both draws fail with the same line, each naming itself (its operation and
 // its qualified name).
 bool C1110ToC1120::IdDrawFailed(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pConn,
@@ -899,12 +891,6 @@ bool C1110ToC1120::IdDrawFailed(int& nErrorCode, std::string& strErrorInfo, DBAc
         UPG_LOG(LOG_ERROR, "[%s][ExecuteHelper] ExecuteTransaction %s failed, Error Code:%d, Error Info:%s.[%s(%d)]",
                 QualifiedName(szDraw).c_str(), szDraw, nErrorCode, strErrorInfo.c_str());
     });
-}
-
-bool C1110ToC1120::QueryNextIdOfApproveProcessNode(int& nErrorCode, std::string& strErrorInfo, int* pId,
-                                                   DBAccessConnPtr pConn) {
-    if (pConn->ExecuteQuery(kNextNodeId, RowReaders::FirstIntAt0(*pId))) return true;
-    return IdDrawFailed(nErrorCode, strErrorInfo, pConn, kNodeIdDraw);
 }
 
 bool C1110ToC1120::DrawnWorkflowIds(int& nErrorCode, std::string& strErrorInfo, std::size_t nAnswered,
@@ -1219,14 +1205,6 @@ bool C1110ToC1120::QueryApppointRecordForIncreUpdate(int& nErrorCode, std::strin
                                                      DBAccessConnPtr pConn) {
     return QueryAppointBatch(nErrorCode, strErrorInfo, vecRecords, pStartKey, pConn, true,
                              "QueryApppointRecordForIncreUpdate");
-}
-
-bool C1110ToC1120::QryFlowNumByAppointID(int& nErrorCode, std::string& strErrorInfo, std::string& strFlowNum,
-                                         DBAccessConnPtr pConn, const stru_appoint_record& record) {
-    if (pConn->ExecuteQuery(str_fmt(kSelectAppointById, record.id),
-                            RowReaders::LastString("appoint_approval_flow_id", strFlowNum)))
-        return true;
-    return FlowNumLookupFailed(nErrorCode, strErrorInfo, pConn);
 }
 
 bool C1110ToC1120::FlowNumLookupFailed(int& nErrorCode, std::string& strErrorInfo, DBAccessConnPtr pConn) {

@@ -1,7 +1,8 @@
 // Version step from 1.11.0 to 1.12.0: check points rebuilt per card reader and
 // related component, self-appointment flags inverted, and every appointment and
 // live appointment review tied to a process of the approval workflow, also in
-// the incremental passes over three connections. Holds no state between calls.
+// the incremental passes over three connections. Between calls it keeps only,
+// for one records pass, the connections on which bulk mode stood down.
 #pragma once
 #include <functional>
 #include <set>
@@ -62,8 +63,6 @@ private:
     bool QueryApppointReviewRecord(int& nErrorCode, std::string& strErrorInfo,
                                    std::vector<stru_appoint_review_record>& vecRecords, int* pStartKey,
                                    DBAccessConnPtr pConn);
-    bool QueryNextIdOfApproveProcess(int& nErrorCode, std::string& strErrorInfo, int* pId, DBAccessConnPtr pConn);
-    bool QueryNextIdOfApproveProcessNode(int& nErrorCode, std::string& strErrorInfo, int* pId, DBAccessConnPtr pConn);
     bool InsertAppointRecord(int& nErrorCode, std::string& strErrorInfo,
                              const std::vector<stru_appoint_record>& vecRecords, DBAccessConnPtr pConn,
                              db_layer::CConnect* pBulkConn = nullptr);
@@ -79,8 +78,6 @@ private:
     bool QueryApppointRecordForIncreUpdate(int& nErrorCode, std::string& strErrorInfo,
                                            std::vector<stru_appoint_record>& vecRecords, int* pStartKey,
                                            DBAccessConnPtr pConn);
-    bool QryFlowNumByAppointID(int& nErrorCode, std::string& strErrorInfo, std::string& strFlowNum,
-                               DBAccessConnPtr pConn, const stru_appoint_record& record);
     bool InsertAppointRecordForIncre(int& nErrorCode, std::string& strErrorInfo,
                                      const std::vector<stru_appoint_record>& vecRecords, stru_db_com& dbCom);
 

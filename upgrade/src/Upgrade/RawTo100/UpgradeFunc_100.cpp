@@ -23,6 +23,9 @@ namespace UnifiedUpgradeComponent {
 using Qarn::Base::StringUtil::str_fmt;
 
 namespace {
+
+// A range whose rows could not be written (or whose set statement could not be taken back).
+const char* const kInsertFailed = "[%s][CRawTo100::RecordsData2Destination_MEM] Insert new data failed[%s(%d)]";
 const SStepLiterals kLiterals = {"CRawTo100", "0.0.0", "1.0.0", nullptr, nullptr, "  "};
 
 const char* const kForeignServerSql =
@@ -429,7 +432,10 @@ bool CRawTo100::RecordsData2Destination_VisitorRecord(int& nErrorCode, std::stri
         bool bCopied = false;
         if (bBulk) {
             if (!fnBegin()) return false;
-            bCopied = CopyRangeSetBased(pWrite, strSequence, llStartId);
+            if (!CopyRangeSetBased(nErrorCode, strErrorInfo, pWrite, strSequence, llStartId, bCopied)) {
+                UPG_LOG(LOG_ERROR, kInsertFailed, strName.c_str());
+                return false;
+            }
         }
         if (!bCopied) {
             // The previous range's list was handed on; one allocation per range.
@@ -456,8 +462,7 @@ bool CRawTo100::RecordsData2Destination_VisitorRecord(int& nErrorCode, std::stri
             if (!fnBegin()) return false;
             if (!WriteDateToVisitorRecord(nErrorCode, strErrorInfo, std::move(vecBatch), pWrite)) {
                 pWrite->Rollback();
-                UPG_LOG(LOG_ERROR, "[%s][CRawTo100::RecordsData2Destination_MEM] Insert new data failed[%s(%d)]",
-                        strName.c_str());
+                UPG_LOG(LOG_ERROR, kInsertFailed, strName.c_str());
                 return false;
             }
         }
@@ -512,14 +517,14 @@ bool CRawTo100::SetBasedCopyAgrees(const DBAccessConnPtr& pRead, const DBAccessC
     return false;
 }
 
-bool CRawTo100::CopyRangeSetBased(const DBAccessConnPtr& pWrite, const std::string& strSequence,
-                                  long long llStartId) {
+bool CRawTo100::CopyRangeSetBased(int& nErrorCode, std::string& strErrorInfo, const DBAccessConnPtr& pWrite,
+                                  const std::string& strSequence, long long llStartId, bool& bCopied) {
     const std::string strSequenceName = CSqlText::Literal(strSequence);
     std::string strDrawn;
     // Set back only to a position that was read: an unread one would read as "nothing drawn yet".
     bool bPositionRead = false;
     const std::string strSql = str_fmt(kRecordRangeCopy, static_cast<int>(llStartId), llStartId + (kRangeWidth - 1));
-    const bool bCopied = pWrite->Quietly([&] {
+    bCopied = pWrite->Quietly([&] {
         bPositionRead = !strSequence.empty() && pWrite->ExecuteQuery(str_fmt(kSequenceDrawn, strSequenceName.c_str()),
                                                                       RowReaders::LastString("drawn", strDrawn));
         return (strSequence.empty() || bPositionRead) && pWrite->ExecuteHelper(strSql) && pWrite->AffectedRows() > 0;
@@ -528,15 +533,14 @@ bool CRawTo100::CopyRangeSetBased(const DBAccessConnPtr& pWrite, const std::stri
     // Refused, or no row inserted (an empty range, or a trigger that kept the
     // rows out): the transaction takes nothing, and the range query decides.
     // The keys the statement drew are given back, so that the rows done again
-    // get the keys (and a refused row the error text) of the default mode. A
-    // failed ROLLBACK leaves the connection broken, and the next BEGIN says so.
+    // get the keys (and a refused row the error text) of the default mode. The
+    // take-back is not quiet, and a failed one fails the range: redone without
+    // it, the rows would get other keys than the default mode gives them.
     const std::string strRestore =
         str_fmt(kSequenceRestore, CSqlText::NullableLiteral(strDrawn, strDrawn.empty()).c_str(),
                 strDrawn.empty() ? "false" : "true", strSequenceName.c_str());
-    pWrite->Quietly([&] {
-        return pWrite->Rollback() && (!bPositionRead || pWrite->ExecuteQuery(strRestore, RowReaders::Ignore()));
-    });
-    return false;
+    if (pWrite->Rollback() && (!bPositionRead || pWrite->ExecuteQuery(strRestore, RowReaders::Ignore()))) return true;
+    return pWrite->CopyErrorAndFail(nErrorCode, strErrorInfo);
 }
 
 bool CRawTo100::QueryHistoryVisitorRecord(int& nErrorCode, std::string& strErrorInfo,

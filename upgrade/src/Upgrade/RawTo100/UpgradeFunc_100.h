@@ -59,9 +59,12 @@ private:
     // types); when not, the pass copies one row at a time and says so once.
     // strSequence: the sequence of the target's keys, "" when none.
     bool SetBasedCopyAgrees(const DBAccessConnPtr& pRead, const DBAccessConnPtr& pWrite, std::string& strSequence);
-    // Bulk mode, in an open transaction: true when the set statement copied the
-    // range's rows; false after a ROLLBACK (keys drawn given back), nothing logged.
-    bool CopyRangeSetBased(const DBAccessConnPtr& pWrite, const std::string& strSequence, long long llStartId);
+    // Bulk mode, in an open transaction: bCopied when the set statement copied
+    // the range's rows; otherwise the statement is taken back (ROLLBACK, keys
+    // drawn given back), its failure logged nowhere. False, with the error in
+    // the out-fields, when the take-back failed.
+    bool CopyRangeSetBased(int& nErrorCode, std::string& strErrorInfo, const DBAccessConnPtr& pWrite,
+                           const std::string& strSequence, long long llStartId, bool& bCopied);
     bool QueryHistoryVisitorRecord(int& nErrorCode, std::string& strErrorInfo,
                                    std::vector<stru_visitor_record>& vecBatch, DBAccessConnPtr pRead, int nStartId);
     bool WriteDateToVisitorRecord(int& nErrorCode, std::string& strErrorInfo,
